@@ -1,0 +1,45 @@
+# Thin wrapper around CMake: `make run` and `make test` work on a fresh Debian machine, installing
+# whatever build or test dependency is missing first.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+# CI builds treat warnings as errors; a local build may opt out with WERROR=OFF.
+WERROR ?= ON
+
+.PHONY: all deps test-deps configure build run test format format-check install package windows-check clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+test-deps:
+	@./scripts/install-deps.sh --test
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -DCORVAN_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	    echo "Corvan HTML Starter is a desktop tool and needs a graphical session (no DISPLAY or WAYLAND_DISPLAY is set)."; \
+	    echo "To try it without a desktop:  xvfb-run -a $(BUILD_DIR)/bin/corvan-html-starter"; \
+	    exit 1; \
+	fi
+	@$(BUILD_DIR)/bin/corvan-html-starter
+
+test: test-deps build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
+
+format:
+	@clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "clang-format: clean"
+
+clean:
+	@rm -rf $(BUILD_DIR)

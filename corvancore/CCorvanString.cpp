@@ -1,0 +1,8 @@
+#include "corvancore/CCorvanString.h"
+
+namespace Corvan
+{
+
+CCorvanString::CCorvanString(const wchar_t*) {}
+
+} // namespace Corvan

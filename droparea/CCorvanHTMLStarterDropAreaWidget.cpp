@@ -1,0 +1,12 @@
+#include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
+
+namespace Corvan
+{
+
+CCorvanHTMLStarterDropAreaWidget::CCorvanHTMLStarterDropAreaWidget(QWidget* parent) : QWidget(parent, Qt::WindowFlags())
+{
+}
+
+CCorvanHTMLStarterDropAreaWidget::~CCorvanHTMLStarterDropAreaWidget() = default;
+
+} // namespace Corvan

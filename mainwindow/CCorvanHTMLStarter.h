@@ -1,0 +1,59 @@
+#pragma once
+
+#include "ui_CorvanHTMLStarter.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class QProcess;
+
+namespace Corvan
+{
+
+class CCorvanHTMLStarterDropAreaWidget;
+
+// The tool's one window: a drop frame, a close button, "Copy URL" and the vendor link. It keeps what
+// the last launch left behind (the URL it opened, the server it started).
+class CCorvanHTMLStarter : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit CCorvanHTMLStarter(QWidget* parent = nullptr);
+    ~CCorvanHTMLStarter() override;
+
+    // The process-wide window, built on first call and never destroyed.
+    static CCorvanHTMLStarter* Instance();
+
+    // Serves the folder of the given HTML file with our server and opens the file in the browser.
+    void LaunchLocalServer(QString strPath);
+
+    // The URL the last successful launch opened (empty before any).
+    const QString& URL() const { return m_strURL; }
+    // The server process of the last launch, or null before any.
+    QProcess* ServerProcess() const { return m_pServerProcess; }
+
+    // The vendor's home page, the link target of the label at the bottom.
+    static const char* const HomePageURL;
+
+protected:
+    // A close from the window system (Alt+F4, a task bar) would otherwise only hide the frameless
+    // window and leave an unreachable process with a running server: treat it as the close button.
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void on_closeToolButton_clicked();
+    void on_copyToClipboardPushButton_clicked();
+    void on_label_linkActivated(QString);
+
+private:
+    // Ends the server the last launch started, then leaves the event loop with exit code 0.
+    void Shutdown();
+
+    Ui::CorvanHTMLStarterClass ui;
+    CCorvanHTMLStarterDropAreaWidget* m_pDropArea = nullptr;
+    QProcess* m_pServerProcess = nullptr;
+    QString m_strURL;
+};
+
+} // namespace Corvan

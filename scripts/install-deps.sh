@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tool and the tests need, and only the missing ones,
+# so a second run costs a dpkg query and nothing else.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config clang-format
+    qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+    libcivetweb-dev
+)
+if [ "${1:-}" = "--test" ]; then
+    packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "error: missing packages (${missing[*]}) and no sudo to install them; run as root." >&2
+        exit 1
+    fi
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

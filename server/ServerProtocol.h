@@ -1,0 +1,28 @@
+#pragma once
+
+// What the server program tells whoever started it. Shared by the server and the launcher, so
+// neither side guesses at the other's words. Plain C++: no Qt, no civetweb.
+//
+// On success the server prints exactly one line to standard output, flushed, once it accepts
+// connections:   Serving <absolute folder> at http://localhost:<port>/
+// On failure it prints one line to standard error, "mongoose: <what went wrong>", and exits with
+// one of the codes below.
+
+namespace Corvan
+{
+namespace ServerProtocol
+{
+
+constexpr const char* ReadyPrefix = "Serving ";
+
+enum ExitCode : int
+{
+    ExitOk = 0,
+    ExitFailure = 1,     // anything not listed below
+    ExitUsage = 2,       // bad command line
+    ExitPortInUse = 3,   // the port is held by another socket
+    ExitBadFolder = 4,   // the working directory cannot be read or served
+};
+
+} // namespace ServerProtocol
+} // namespace Corvan

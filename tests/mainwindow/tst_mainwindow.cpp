@@ -1,0 +1,260 @@
+#include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
+#include "mainwindow/CCorvanHTMLStarter.h"
+#include "mainwindow/UserMessage.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace Corvan;
+
+namespace
+{
+struct Shown
+{
+    QWidget* parent;
+    QString title;
+    QString text;
+};
+
+template <typename T>
+T* Child(QWidget* window, const char* name)
+{
+    T* child = window->findChild<T*>(QString::fromLatin1(name));
+    if (!child)
+        qWarning("no child named %s", name);
+    return child;
+}
+
+// Runs the event loop until the code under test leaves it; a stuck loop ends with 99 after 10 s.
+int RunUntilExit(const std::function<void()>& action)
+{
+    QTimer::singleShot(0, action);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(10000);
+    return QCoreApplication::exec();
+}
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl& url) { m_opened.append(url); }
+
+private slots:
+    void init();
+    void cleanup();
+
+    void windowIsFramelessAndFixed();
+    void formTexts_data();
+    void formTexts();
+    void dropAreaIsTheFrameOnlyItem();
+    void copyButtonHiddenAtFirst();
+    void appearance();
+    void copyPutsTheUrlOnTheClipboard();
+    void copyShowsTheRealBox();
+    void linkOpensTheVendorPage_data();
+    void linkOpensTheVendorPage();
+    void closeButtonExitsWithZero();
+    void windowSystemCloseExitsWithZero();
+
+private:
+    QList<QUrl> m_opened;
+    QList<Shown> m_shown;
+};
+
+void TestMainWindow::init()
+{
+    m_opened.clear();
+    m_shown.clear();
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    UserMessage::SetRecorder(
+        [this](QWidget* parent, const QString& title, const QString& text) { m_shown.append({parent, title, text}); });
+}
+
+void TestMainWindow::cleanup()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    UserMessage::SetRecorder({});
+}
+
+void TestMainWindow::windowIsFramelessAndFixed()
+{
+    CCorvanHTMLStarter window;
+    // Qt adds the window type bit to any widget without a parent; the hints are exactly ours.
+    QCOMPARE(int(window.windowFlags() & ~Qt::WindowType_Mask), 0x5800);
+    QCOMPARE(window.windowType(), Qt::Window);
+    QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(window.minimumSize(), QSize(250, 250));
+    QCOMPARE(window.maximumSize(), QSize(250, 250));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), QSize(250, 250));
+    window.resize(400, 300);
+    QCOMPARE(window.size(), QSize(250, 250));
+    QCOMPARE(window.objectName(), QStringLiteral("CorvanHTMLStarterClass"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Corvan HTML Starter"));
+}
+
+void TestMainWindow::formTexts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("copy button") << "copyToClipboardPushButton" << "Copy URL";
+    QTest::newRow("powered by") << "label_2" << "Powerd By ";
+    QTest::newRow("close button") << "closeToolButton" << "";
+}
+
+void TestMainWindow::formTexts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    CCorvanHTMLStarter window;
+    QObject* object = window.findChild<QObject*>(name);
+    QVERIFY2(object, qPrintable(name));
+    QCOMPARE(object->property("text").toString(), text);
+}
+
+void TestMainWindow::dropAreaIsTheFrameOnlyItem()
+{
+    CCorvanHTMLStarter window;
+    QFrame* frame = Child<QFrame>(&window, "mainFrame");
+    QVERIFY(frame);
+    QCOMPARE(frame->layout()->objectName(), QStringLiteral("horizontalLayout_5"));
+    QCOMPARE(frame->layout()->count(), 1);
+    QWidget* item = frame->layout()->itemAt(0)->widget();
+    QVERIFY(qobject_cast<CCorvanHTMLStarterDropAreaWidget*>(item));
+    QCOMPARE(item->parentWidget(), frame);
+    QCOMPARE(frame->layout()->contentsMargins(), QMargins(6, 0, 6, 0));
+
+    // The bottom row reads "Copy URL", then "Powerd By " and the maker's link at the right end.
+    QLabel* poweredBy = Child<QLabel>(&window, "label_2");
+    QLabel* link = Child<QLabel>(&window, "label");
+    QVERIFY(poweredBy && link);
+    QVERIFY(link->text().contains(QStringLiteral(">Corvan-Works<")));
+    QVERIFY(link->text().startsWith(QStringLiteral("<html><head/><body><p><a href=")));
+    QVERIFY(!link->openExternalLinks());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(poweredBy->geometry().right() < link->geometry().left());
+    QVERIFY(link->geometry().right() <= window.width() - 9);
+    QVERIFY(link->geometry().right() > window.width() / 2);
+}
+
+void TestMainWindow::copyButtonHiddenAtFirst()
+{
+    CCorvanHTMLStarter window;
+    window.show();
+    QPushButton* copy = Child<QPushButton>(&window, "copyToClipboardPushButton");
+    QVERIFY(copy);
+    QVERIFY(copy->isHidden());
+    QVERIFY(window.URL().isEmpty());
+    QVERIFY(!window.ServerProcess());
+}
+
+void TestMainWindow::appearance()
+{
+    CCorvanHTMLStarter window;
+    // The application style sheet wraps the style, so compare what only Fusion draws with.
+    QScopedPointer<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QCOMPARE(QApplication::style()->standardPalette(), fusion->standardPalette());
+    const QString frameStyle = Child<QFrame>(&window, "mainFrame")->styleSheet();
+    QVERIFY(frameStyle.startsWith(QStringLiteral("QFrame#mainFrame {")));
+    QVERIFY(frameStyle.contains(QStringLiteral("background-image:url(:/CorvanHTMLStarter/Resources/logoBG.png)")));
+    QVERIFY(frameStyle.contains(QStringLiteral("border-style:dashed; border-width: 2px; border-color: #A9A9A9}")));
+    QVERIFY(frameStyle.contains(QStringLiteral("background-repeat:no-repeat")));
+}
+
+void TestMainWindow::copyPutsTheUrlOnTheClipboard()
+{
+    CCorvanHTMLStarter window;
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    QPushButton* copy = Child<QPushButton>(&window, "copyToClipboardPushButton");
+    QVERIFY(copy);
+    copy->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), window.URL());
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].parent, &window);
+    QCOMPARE(m_shown[0].title, QStringLiteral("Corvan"));
+    QCOMPARE(m_shown[0].text, QStringLiteral("URL Copied"));
+}
+
+void TestMainWindow::copyShowsTheRealBox()
+{
+    UserMessage::SetRecorder({});
+    CCorvanHTMLStarter window;
+    window.show();
+    QString title, text;
+    int buttons = -1;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        buttons = box->buttons().size();
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start(10);
+    Child<QPushButton>(&window, "copyToClipboardPushButton")->click();
+    closer.stop();
+    QCOMPARE(title, QStringLiteral("Corvan"));
+    QCOMPARE(text, QStringLiteral("URL Copied"));
+    QCOMPARE(buttons, 1);
+}
+
+void TestMainWindow::linkOpensTheVendorPage_data()
+{
+    QTest::addColumn<QString>("linkText");
+    QTest::newRow("the label's own link") << "https://corvan-works.example/";
+    QTest::newRow("empty") << "";
+    QTest::newRow("another site") << "https://elsewhere.example/evil";
+    QTest::newRow("not a url") << "::: not a url :::";
+}
+
+void TestMainWindow::linkOpensTheVendorPage()
+{
+    QFETCH(QString, linkText);
+    CCorvanHTMLStarter window;
+    QLabel* link = Child<QLabel>(&window, "label");
+    QVERIFY(link);
+    emit link->linkActivated(linkText);
+    QCOMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("https://corvan-works.example/"))});
+}
+
+void TestMainWindow::closeButtonExitsWithZero()
+{
+    CCorvanHTMLStarter window;
+    window.show();
+    QToolButton* close = Child<QToolButton>(&window, "closeToolButton");
+    QVERIFY(close);
+    QCOMPARE(RunUntilExit([close] { close->click(); }), 0);
+}
+
+void TestMainWindow::windowSystemCloseExitsWithZero()
+{
+    CCorvanHTMLStarter window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(RunUntilExit([&window] { window.close(); }), 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
