@@ -41,5 +41,16 @@ format:
 format-check:
 	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "clang-format: clean"
 
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+
+# Cross-builds the Qt-free layers for Windows and runs their tests under wine.
+windows-check:
+	@./scripts/windows-check.sh
+
 clean:
 	@rm -rf $(BUILD_DIR)
