@@ -36,6 +36,8 @@ ProductIdentity* ProductIdentity::Instance()
 
 ProductIdentity::ProductIdentity()
 {
+    // The overlay starts as opaque black; only rows that define one change it.
+    m_nSplashOverlayAlpha = 255;
     LoadProductInfo(ComputeBrandingKey());
 }
 

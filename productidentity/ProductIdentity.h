@@ -69,7 +69,7 @@ private:
     int32_t m_nSplashOverlayRed = 0;
     int32_t m_nSplashOverlayGreen = 0;
     int32_t m_nSplashOverlayBlue = 0;
-    int32_t m_nSplashOverlayAlpha = 255;
+    int32_t m_nSplashOverlayAlpha = 0;
     int32_t m_nSplashSetting = 0;
     std::string m_strSplashImagePrefix;
     // Entry i is stored as three keys: 3i its title, 3i+1 its icon's resource path, 3i+2 its address.
