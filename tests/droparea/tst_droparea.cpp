@@ -233,6 +233,8 @@ void TestDropArea::drop_data()
     QTest::newRow("web link") << QList<QUrl>{QUrl(QStringLiteral("https://corvan-works.example/page.html"))} << true
                               << ""
                               << "";
+    QTest::newRow("empty URL list") << QList<QUrl>{} << true << ""
+                                    << "";
     QTest::newRow("web link, then a file")
         << QList<QUrl>{QUrl(QStringLiteral("https://corvan-works.example/page.html")), file("index.html")} << true << ""
         << "";
