@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QImage>
+
+namespace Corvan
+{
+
+enum class EEmblemStyle
+{
+    // The brand mark in its greys with the crossed hammer and wrench in the accent colour.
+    Full,
+    // The mark alone in one dark colour, its parts told apart by alpha: a watermark for dark grounds.
+    Watermark,
+};
+
+// The product emblem, drawn to fill a size x size image on a transparent ground.
+QImage PaintEmblem(int size, EEmblemStyle style);
+
+} // namespace Corvan
