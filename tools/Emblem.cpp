@@ -116,6 +116,18 @@ QColor WithAlpha(QColor colour, int alpha)
 }
 } // namespace
 
+QImage InOneColour(const QImage& painted, const QColor& colour)
+{
+    QImage result = painted.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y)
+    {
+        QRgb* row = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x)
+            row[x] = qAlpha(row[x]) ? qRgba(colour.red(), colour.green(), colour.blue(), qAlpha(row[x])) : 0;
+    }
+    return result;
+}
+
 QImage PaintEmblem(int size, EEmblemStyle style)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -157,6 +169,8 @@ QImage PaintEmblem(int size, EEmblemStyle style)
         FillLayer(painter, mark, WithAlpha(WatermarkInk, 255));
     }
     painter.end();
+    if (style == EEmblemStyle::Watermark)
+        return InOneColour(image, WatermarkInk);
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 

@@ -33,11 +33,6 @@ QImage Canvas(int width, int height)
     return image;
 }
 
-QImage Finished(const QImage& image)
-{
-    return image.convertToFormat(QImage::Format_ARGB32);
-}
-
 QImage SmallClose()
 {
     QImage image = Canvas(13, 13);
@@ -47,7 +42,7 @@ QImage SmallClose()
     painter.drawLine(QPointF(2, 2), QPointF(11, 11));
     painter.drawLine(QPointF(11, 2), QPointF(2, 11));
     painter.end();
-    return Finished(image);
+    return InOneColour(image, Glyph);
 }
 
 enum class EPointing
@@ -88,7 +83,7 @@ QImage Triangle(int side, qreal reach, qreal spread, EPointing pointing, const Q
     painter.setBrush(colour);
     painter.drawPolygon(corners);
     painter.end();
-    return Finished(image);
+    return InOneColour(image, colour);
 }
 
 QImage Arrow18(EPointing pointing)
@@ -110,7 +105,7 @@ QImage BranchLines(int height, int verticalUntil, int horizontalRow)
     if (horizontalRow >= 0)
         painter.fillRect(10, horizontalRow, 11, 1, Glyph);
     painter.end();
-    return Finished(image);
+    return InOneColour(image, Glyph);
 }
 
 QImage Rotate()
@@ -133,7 +128,7 @@ QImage Rotate()
     painter.setBrush(Accent);
     painter.drawPolygon(head);
     painter.end();
-    return Finished(image);
+    return InOneColour(image, Accent);
 }
 
 QImage Scale()
@@ -147,7 +142,7 @@ QImage Scale()
     painter.drawPolygon(QPolygonF({QPointF(14, 2), QPointF(22, 2), QPointF(22, 10)}));
     painter.drawPolygon(QPolygonF({QPointF(2, 14), QPointF(2, 22), QPointF(10, 22)}));
     painter.end();
-    return Finished(image);
+    return InOneColour(image, Accent);
 }
 
 QImage Transform()
@@ -170,7 +165,7 @@ QImage Transform()
         painter.drawPolygon(turn.map(up));
     }
     painter.end();
-    return Finished(image);
+    return InOneColour(image, Accent);
 }
 
 bool Write(const QString& path, const QByteArray& data)

@@ -31,8 +31,7 @@ QByteArray BitmapData(const QImage& source)
     QDataStream out(&data, QIODevice::WriteOnly);
     out.setByteOrder(QDataStream::LittleEndian);
     out << quint32(40) << qint32(width) << qint32(2 * height) << quint16(1) << quint16(32) << quint32(0)
-        << quint32(width * height * 4 + maskRowBytes * height) << qint32(0) << qint32(0) << quint32(0)
-        << quint32(0);
+        << quint32(width * height * 4 + maskRowBytes * height) << qint32(0) << qint32(0) << quint32(0) << quint32(0);
     for (int y = height - 1; y >= 0; --y)
     {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
