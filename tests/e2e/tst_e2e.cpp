@@ -97,6 +97,14 @@ QList<ServerProcess> LiveServers()
     return servers;
 }
 
+QList<qint64> ServerPids()
+{
+    QList<qint64> pids;
+    for (const ServerProcess& server : LiveServers())
+        pids.append(server.nPid);
+    return pids;
+}
+
 bool ProcessExists(qint64 nPid)
 {
     const QByteArray stat = ReadFile(QStringLiteral("/proc/%1/stat").arg(nPid));
@@ -483,7 +491,7 @@ void TestEndToEnd::unsupportedFileShowsBoxAndOpensNothing()
     const QString strNotes = m_workDir.filePath(QStringLiteral("notes.txt"));
     QVERIFY(QFile::copy(FixturePath(QStringLiteral("site/notes.txt")), strNotes));
     const QStringList openedBefore = OpenedUrls();
-    const QList<ServerProcess> serversBefore = LiveServers();
+    const QList<qint64> serversBefore = ServerPids();
 
     QVERIFY2(DragOnto(strNotes, ToolCenter()), m_dragSourceOutput.constData());
     qulonglong nBox = 0;
@@ -502,8 +510,7 @@ void TestEndToEnd::unsupportedFileShowsBoxAndOpensNothing()
     // check again, in case an opening were late) and the server is untouched.
     QCOMPARE(OpenedUrls(), openedBefore);
     m_nOpenedByDrops = openedBefore.size();
-    QCOMPARE(LiveServers().size(), serversBefore.size());
-    QCOMPARE(LiveServers().first().nPid, serversBefore.first().nPid);
+    QCOMPARE(ServerPids(), serversBefore);
 }
 
 void TestEndToEnd::copyUrlPutsAddressOnClipboard()
@@ -522,7 +529,8 @@ void TestEndToEnd::copyUrlPutsAddressOnClipboard()
                    QTest::qWaitFor([&]() { return ToolBoxes().isEmpty(); }, 1000);
         },
         ShortWaitMs));
-    QCOMPARE(OpenedUrls().size(), m_nOpenedByDrops);
+    if (m_nOpenedByDrops >= 0)
+        QCOMPARE(OpenedUrls().size(), m_nOpenedByDrops);
     // The text may be written with blanks or percent-encoded; either way it must name the page opened.
     QCOMPARE(QUrl(strClipboard, QUrl::TolerantMode), QUrl(OpenedUrls().last()));
 }
@@ -536,7 +544,8 @@ void TestEndToEnd::closeButtonEndsToolAndServer()
     for (const qint64 nPid : qAsConst(m_serverPids))
         QTRY_VERIFY_WITH_TIMEOUT(!ProcessExists(nPid), ShortWaitMs);
     QVERIFY(LiveServers().isEmpty());
-    QCOMPARE(OpenedUrls().size(), m_nOpenedByDrops);
+    if (m_nOpenedByDrops >= 0)
+        QCOMPARE(OpenedUrls().size(), m_nOpenedByDrops);
 }
 
 namespace
