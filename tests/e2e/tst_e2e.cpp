@@ -15,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -43,7 +42,6 @@ const QPoint CloseButtonOffset(236, 11);
 const QPoint CopyButtonOffset(30, 240);
 
 const int ShortWaitMs = 10000;
-const int LaunchWaitMs = 40000;  // the launch itself may wait up to 30 s for the server to start
 const int BrowserWaitMs = 90000; // a cold headless Chromium on a busy two-core machine
 
 QString BinPath(const QString& strName)
@@ -251,16 +249,18 @@ void TestEndToEnd::cleanup()
 void TestEndToEnd::cleanupTestCase()
 {
     StopDragSource();
-    if (m_tool.state() != QProcess::NotRunning)
+    // Only after a failure is anything of this run left: servers the tool started (seen earlier or
+    // still its children) and the tool itself, each ended by its own id.
+    const qint64 nToolPid = m_tool.state() != QProcess::NotRunning ? m_tool.processId() : -1;
+    for (const ServerProcess& server : LiveServers())
+    {
+        if (m_serverPids.contains(server.nPid) || server.nParentPid == nToolPid)
+            ::kill(static_cast<pid_t>(server.nPid), SIGKILL);
+    }
+    if (nToolPid > 0)
     {
         m_tool.kill();
         m_tool.waitForFinished(5000);
-    }
-    // A server the tool started and left behind (only after a failure) is ended by its own id.
-    for (const ServerProcess& server : LiveServers())
-    {
-        if (m_serverPids.contains(server.nPid))
-            ::kill(static_cast<pid_t>(server.nPid), SIGKILL);
     }
 }
 
