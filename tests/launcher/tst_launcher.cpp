@@ -257,7 +257,7 @@ void TestLauncher::launchServesTheFile()
 
     m_pWindow->LaunchLocalServer(strDropped);
 
-    QCOMPARE(m_shown.size(), 0);
+    QVERIFY2(m_shown.isEmpty(), qPrintable(m_shown.value(0).text));
     QCOMPARE(m_opened.size(), 1);
     QCOMPARE(m_opened.first().toEncoded(), url.toLatin1());
     QVERIFY2(m_busyWhenOpened, "no busy cursor while the launch blocks the window");
@@ -282,7 +282,7 @@ void TestLauncher::secondLaunchReplacesTheFirstServer()
 
     m_pWindow->LaunchLocalServer(WriteFile(m_pSite->filePath("two"), "two.html", "2"));
 
-    QCOMPARE(m_shown.size(), 0);
+    QVERIFY2(m_shown.isEmpty(), qPrintable(m_shown.value(0).text));
     QVERIFY2(IsGone(firstId), "the first server still runs");
     QVERIFY2(!pFirst, "the first launch's process object was not released");
     QProcess* pSecond = m_pWindow->ServerProcess();
@@ -327,7 +327,7 @@ void TestLauncher::failureLeavesTheLastLaunchAlone()
     // A launch that works first, so "left alone" means something.
     m_pWindow->LaunchLocalServer(WriteFile(m_pSite->path(), "index.html", "x"));
     QCOMPARE(m_opened.size(), 1);
-    QCOMPARE(m_shown.size(), 0);
+    QVERIFY2(m_shown.isEmpty(), qPrintable(m_shown.value(0).text));
     const QString strURL = m_pWindow->URL();
 
     QString strDropped = WriteFile(m_pSite->filePath("next"), "next.html", "y");
@@ -400,7 +400,7 @@ void TestLauncher::chattyServerIsHeardAndDropped()
 
     m_pWindow->LaunchLocalServer(WriteFile(m_pSite->path(), "index.html", "x"));
 
-    QCOMPARE(m_shown.size(), 0);
+    QVERIFY2(m_shown.isEmpty(), qPrintable(m_shown.value(0).text));
     QCOMPARE(m_opened.size(), 1);
     // The stand-in talks on after serving, then leaves a mark; it only gets there if the tool keeps
     // reading its pipes. What the tool still holds of that talk must be next to nothing.
