@@ -21,61 +21,47 @@ bool IsDriveRoot(const std::wstring& text)
            ((text[0] >= L'A' && text[0] <= L'Z') || (text[0] >= L'a' && text[0] <= L'z'));
 }
 
-// File names on Linux are bytes that are UTF-8 by convention; wide text there is UTF-32. Encoding it
-// ourselves keeps the result independent of the process's locale.
-std::string ToUtf8(const std::wstring& text)
+#ifdef _WIN32
+std::filesystem::path ToFileSystemPath(const std::wstring& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
+    return std::filesystem::path(text);
+}
+#else
+// File names here are bytes, UTF-8 by convention, and wide text is UTF-32. Encoding it ourselves keeps
+// the result independent of the process's locale.
+std::filesystem::path ToFileSystemPath(const std::wstring& text)
+{
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (const wchar_t wide : text)
     {
-        char32_t c = static_cast<char32_t>(text[i]);
-        if constexpr (sizeof(wchar_t) == 2)
-        {
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size())
-            {
-                const char32_t low = static_cast<char32_t>(text[i + 1]);
-                if (low >= 0xDC00 && low <= 0xDFFF)
-                {
-                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                    ++i;
-                }
-            }
-        }
+        const auto c = static_cast<char32_t>(wide);
         if (c < 0x80)
         {
-            out += static_cast<char>(c);
+            bytes += static_cast<char>(c);
         }
         else if (c < 0x800)
         {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
         }
         else if (c < 0x10000)
         {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
         }
         else
         {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return out;
+    return std::filesystem::path(bytes);
 }
-
-std::filesystem::path ToFileSystemPath(const std::wstring& text)
-{
-#ifdef _WIN32
-    return std::filesystem::path(text);
-#else
-    return std::filesystem::path(ToUtf8(text));
 #endif
-}
 } // namespace
 
 CCorvanString::CCorvanString(const wchar_t* text) : m_strText(text ? text : L"") {}
