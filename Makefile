@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # CI builds treat warnings as errors; a local build may opt out with WERROR=OFF.
 WERROR ?= ON
 
-.PHONY: all deps test-deps configure build run test format format-check install package windows-check clean
+.PHONY: all deps test-deps configure build run test format format-check install package windows-check artwork clean
 
 all: build
 
@@ -47,6 +47,12 @@ install: build
 
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
+
+# Redraws the images, the Windows icon file and the desktop icons from tools/; commit what changes.
+artwork: deps
+	@cmake -S tools -B $(BUILD_DIR)/artwork -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(BUILD_DIR)/artwork -j $(JOBS)
+	@$(BUILD_DIR)/artwork/corvan-artwork $(CURDIR)
 
 # Cross-builds the Qt-free layers for Windows and runs their tests under wine.
 windows-check:
