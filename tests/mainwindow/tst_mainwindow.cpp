@@ -84,7 +84,9 @@ void TestMainWindow::init()
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
     UserMessage::SetRecorder(
-        [this](QWidget* parent, const QString& title, const QString& text) { m_shown.append({parent, title, text}); });
+        [this](QWidget* parent, const QString& title, const QString& text) {
+            m_shown.append({parent, title, text});
+        });
 }
 
 void TestMainWindow::cleanup()
@@ -116,9 +118,12 @@ void TestMainWindow::formTexts_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::newRow("copy button") << "copyToClipboardPushButton" << "Copy URL";
-    QTest::newRow("powered by") << "label_2" << "Powerd By ";
-    QTest::newRow("close button") << "closeToolButton" << "";
+    QTest::newRow("copy button") << "copyToClipboardPushButton"
+                                 << "Copy URL";
+    QTest::newRow("powered by") << "label_2"
+                                << "Powerd By ";
+    QTest::newRow("close button") << "closeToolButton"
+                                  << "";
 }
 
 void TestMainWindow::formTexts()
@@ -203,15 +208,17 @@ void TestMainWindow::copyShowsTheRealBox()
     QString title, text;
     int buttons = -1;
     QTimer closer;
-    connect(&closer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        title = box->windowTitle();
-        text = box->text();
-        buttons = box->buttons().size();
-        box->button(QMessageBox::Ok)->click();
-    });
+    connect(&closer, &QTimer::timeout,
+            [&]
+            {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                title = box->windowTitle();
+                text = box->text();
+                buttons = box->buttons().size();
+                box->button(QMessageBox::Ok)->click();
+            });
     closer.start(10);
     Child<QPushButton>(&window, "copyToClipboardPushButton")->click();
     closer.stop();
