@@ -1,9 +1,10 @@
-// The running executable's path on Windows, for the test program itself and for a renamed copy of
-// it. Plain C++; ends with "N passed, M failed". Run with --print, it writes its own path and ends:
-// that is how the copy reports back.
+// The running executable's path on Windows and the branding key made from it, for the test program
+// itself and for a renamed copy of it. Plain C++; ends with "N passed, M failed". Run with --print,
+// it writes its path and key, one a line, and ends: that is how the copy reports back.
 
 #include "WinTestSupport.h"
 #include "platform/ExecutablePath.h"
+#include "productidentity/ProductIdentity.h"
 
 #include <sstream>
 #include <string>
@@ -31,12 +32,14 @@ void TestOwnPath()
     const std::string fileName = path.substr(path.find_last_of("\\/") + 1);
     Check(SameFileName(fileName, "tst_executablepath_win.exe"), "own path ends with the program's file name", fileName);
     Check(SameFileName(path, OwnFolder() + fileName), "own path is the module's full path", path);
+    CheckEqual(BrandingKeyFromPath(path), "tst_executablepath_win", "own branding key");
 }
 
 struct CopyReport
 {
     bool ran = false;
     std::string path;
+    std::string brandingKey;
 };
 
 // Copies the test program to `folder\fileName`, runs the copy with --print and reads what it says.
@@ -53,9 +56,12 @@ CopyReport RunRenamedCopy(const std::string& folder, const std::string& fileName
     const std::string output = RunAndCapture(copy, PrintArgument, CopyRunTimeoutMs, report.ran);
     Check(report.ran, "renamed copy runs", copy);
     std::istringstream lines(output);
-    std::getline(lines, report.path);
-    if (!report.path.empty() && report.path.back() == '\r')
-        report.path.pop_back();
+    for (std::string* line : {&report.path, &report.brandingKey})
+    {
+        std::getline(lines, *line);
+        if (!line->empty() && line->back() == '\r')
+            line->pop_back();
+    }
     DeleteFileA(copy.c_str());
     return report;
 }
@@ -72,6 +78,8 @@ void TestRenamedCopy()
           "got \"" + report.path + "\"");
     const std::string reportedName = report.path.substr(report.path.find_last_of("\\/") + 1);
     CheckEqual(reportedName, fileName, "renamed copy keeps the letter case of its file name");
+    // Drive, backslashes and a blank in the folder; capitals and two dots in the name.
+    CheckEqual(report.brandingKey, "corvan renamed.copy", "renamed copy's branding key");
     RemoveDirectoryA(folder.c_str());
 }
 
@@ -81,7 +89,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && argv[1] == PrintArgument)
     {
-        std::cout << Platform::ExecutablePath() << "\n";
+        const std::string path = Platform::ExecutablePath();
+        std::cout << path << "\n" << BrandingKeyFromPath(path) << "\n";
         return 0;
     }
     TestOwnPath();
