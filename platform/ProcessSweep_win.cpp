@@ -88,10 +88,12 @@ SweepResult TerminateProcessesNamed(const std::string& executableName, std::chro
     SweepResult result;
     std::vector<ProcessHandle> terminated;
     char name[NameBufferSize];
+    const DWORD self = GetCurrentProcessId();
 
     for (const DWORD processId : RunningProcessIds())
     {
-        if (processId == 0)
+        // Id 0 is the idle process; the caller itself is never ended, whatever its name.
+        if (processId == 0 || processId == self)
             continue;
         ReadExecutableName(processId, name);
         if (std::strcmp(name, executableName.c_str()) != 0)

@@ -4,6 +4,7 @@
 #include "WinTestSupport.h"
 #include "platform/ProcessSweep.h"
 
+#include <iostream>
 #include <string>
 
 using namespace Corvan;
@@ -114,11 +115,45 @@ void TestSweepWithoutMatch()
     Check(empty.terminated == 0, "an empty name ends nothing");
 }
 
+// Run as a copy named like the server: the sweep must spare its caller.
+const std::string SweepAsCallerArgument = "--sweep-as-caller";
+
+int SweepAsCaller()
+{
+    const Platform::SweepResult result = Platform::TerminateProcessesNamed(ServerName, SweepWait);
+    std::cout << result.terminated << std::endl;
+    return 0;
+}
+
+void TestSweepSparesItsCaller()
+{
+    const std::string folder = OwnFolder() + "sweep-caller";
+    const std::string copy = folder + "\\" + ServerName;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    if (!CopyFileA(self, copy.c_str(), FALSE))
+    {
+        Check(false, "copy the test program as " + ServerName, copy);
+        return;
+    }
+    bool ran = false;
+    const std::string output = RunAndCapture(copy, SweepAsCallerArgument, 30000, ran);
+    // Ended by its own sweep, it would exit with code 0 too, but without a word.
+    Check(ran && !output.empty(), "a caller named like the server survives its own sweep");
+    CheckEqual(output.substr(0, output.find_first_of("\r\n")), "0", "a caller named like the server ends nothing");
+    DeleteFileA(copy.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1 && argv[1] == SweepAsCallerArgument)
+        return SweepAsCaller();
     TestSweepWithoutMatch();
     TestSweepEndsOnlyTheExactName();
+    TestSweepSparesItsCaller();
     return Summary();
 }
