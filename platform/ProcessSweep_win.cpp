@@ -13,6 +13,9 @@ namespace Corvan
 {
 namespace Platform
 {
+
+const char* const ServerExecutableName = "mongoose.exe";
+
 namespace
 {
 
