@@ -106,13 +106,13 @@ void TestFileExist()
     fs::create_directories(folder);
     const std::wstring wideFolder = Widen(folder) + L"/";
     std::ofstream(folder + "/index.html") << "x";
-    std::ofstream(fs::u8path(folder + u8"/a b#?%\u00e9\u65e5.html")) << "x";
+    std::ofstream(fs::u8path(folder + u8"/a b#%\u00e9\u65e5.html")) << "x";
     fs::create_directory(folder + "/mongoose");
 
     const auto exists = [&](const std::wstring& name)
     { return CCorvanString::FileExist(CCorvanString((wideFolder + name).c_str())); };
     Check(exists(L"index.html"), "an existing file");
-    Check(exists(L"a b#?%\u00e9\u65e5.html"), "a non-ASCII name");
+    Check(exists(L"a b#%\u00e9\u65e5.html"), "a non-ASCII name");
     Check(!exists(L"missing.html"), "a missing file");
     Check(!exists(L"mongoose"), "a folder is no file");
     Check(!CCorvanString::FileExist(CCorvanString(L"")), "an empty path");
