@@ -18,10 +18,10 @@ constexpr const char* ReadyPrefix = "Serving ";
 enum ExitCode : int
 {
     ExitOk = 0,
-    ExitFailure = 1,     // anything not listed below
-    ExitUsage = 2,       // bad command line
-    ExitPortInUse = 3,   // the port is held by another socket
-    ExitBadFolder = 4,   // the working directory cannot be read or served
+    ExitFailure = 1,   // anything not listed below
+    ExitUsage = 2,     // bad command line
+    ExitPortInUse = 3, // the port is held by another socket
+    ExitBadFolder = 4, // the working directory cannot be read or served
 };
 
 } // namespace ServerProtocol
