@@ -372,8 +372,16 @@ int CFileServer::HttpError(mg_connection* pConnection, int status, const char*)
     // civetweb's own refusals (malformed request lines, oversized headers): same shape as ours,
     // and the connection ends because the request could not be framed.
     const mg_request_info* pRequest = mg_get_request_info(pConnection);
-    const bool isHead = pRequest && pRequest->request_method && std::strcmp(pRequest->request_method, "HEAD") == 0;
-    SendError(pConnection, isHead, false, status);
+    const char* pMethod = pRequest ? pRequest->request_method : nullptr;
+    const bool isHead = pMethod && std::strcmp(pMethod, "HEAD") == 0;
+    // civetweb refuses methods it does not know (TRACE among them) as malformed; to the client
+    // they are just methods this server does not allow.
+    if (status == 400 && pMethod && *pMethod &&
+        std::all_of(pMethod, pMethod + std::strlen(pMethod), [](char c) { return c >= 'A' && c <= 'Z'; }) &&
+        std::strcmp(pMethod, "GET") != 0 && !isHead)
+        SendError(pConnection, false, false, 405, "Allow", "GET, HEAD");
+    else
+        SendError(pConnection, isHead, false, status);
     return 0;
 }
 
@@ -432,6 +440,8 @@ int CFileServer::HandleRequest(mg_connection* pConnection) const
         return 301;
     }
 
+    if (!target.relativePath.empty())
+        path += '/';
     for (const char* pIndex : {"index.html", "index.htm"})
     {
         ServerPlatform::CReadOnlyFile index;

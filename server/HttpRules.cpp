@@ -364,7 +364,7 @@ bool ParseHttpDate(const char* pText, std::int64_t& secondsSinceEpoch)
     char weekday[4] = {}, monthName[4] = {};
     int day = 0, year = 0, hour = 0, minute = 0, second = 0, consumed = 0;
     if (!pText ||
-        std::sscanf(pText, "%3s %2d %3s %4d %2d:%2d:%2d GMT%n", weekday, &day, monthName, &year, &hour, &minute,
+        std::sscanf(pText, "%3s, %2d %3s %4d %2d:%2d:%2d GMT%n", weekday, &day, monthName, &year, &hour, &minute,
                     &second, &consumed) != 7 ||
         consumed == 0 || pText[consumed] != '\0')
         return false;
