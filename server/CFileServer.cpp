@@ -19,9 +19,11 @@ namespace Corvan
 namespace
 {
 
-// Large enough that a big file streams in few sends, small enough that a 1 GiB download stays a
-// few hundred KiB of memory.
-constexpr std::size_t ChunkSize = 128 * 1024;
+// Large enough that a big file streams in few sends (256 KiB measured best on loopback), small
+// enough that a 1 GiB download costs a quarter MiB of memory.
+constexpr std::size_t ChunkSize = 256 * 1024;
+// Head plus a small file in one send.
+constexpr std::size_t SmallSize = 16 * 1024;
 
 const char* ReasonPhrase(int status)
 {
@@ -141,13 +143,23 @@ public:
             mg_write(m_pConnection, m_head.data(), m_head.size());
             return;
         }
-        thread_local std::unique_ptr<char[]> pBuffer;
-        if (!pBuffer)
-            pBuffer.reset(new char[ChunkSize]);
-        std::size_t filled = 0;
-        if (m_head.size() < ChunkSize / 2)
+        // Small answers go out in one send from the stack; large ones stream through a heap chunk
+        // that is returned to the system when the answer is done.
+        char smallBuffer[SmallSize];
+        std::unique_ptr<char[]> pLarge;
+        const std::size_t total = m_head.size() + static_cast<std::size_t>(std::min<std::int64_t>(length, ChunkSize));
+        std::size_t capacity = SmallSize;
+        char* pBuffer = smallBuffer;
+        if (total > SmallSize)
         {
-            std::memcpy(pBuffer.get(), m_head.data(), m_head.size());
+            capacity = ChunkSize;
+            pLarge.reset(new char[capacity]);
+            pBuffer = pLarge.get();
+        }
+        std::size_t filled = 0;
+        if (m_head.size() < capacity / 2)
+        {
+            std::memcpy(pBuffer, m_head.data(), m_head.size());
             filled = m_head.size();
         }
         else if (mg_write(m_pConnection, m_head.data(), m_head.size()) <= 0)
@@ -159,23 +171,23 @@ public:
         while (remaining > 0)
         {
             const std::size_t wanted = static_cast<std::size_t>(
-                std::min<std::int64_t>(remaining, static_cast<std::int64_t>(ChunkSize - filled)));
-            const long long count = file.ReadAt(pBuffer.get() + filled, wanted, offset);
+                std::min<std::int64_t>(remaining, static_cast<std::int64_t>(capacity - filled)));
+            const long long count = file.ReadAt(pBuffer + filled, wanted, offset);
             if (count <= 0)
             {
                 // The file shrank while we sent it: the promised length cannot be kept, so the
                 // connection must end for the client to notice.
                 if (filled > 0)
-                    mg_write(m_pConnection, pBuffer.get(), filled);
+                    mg_write(m_pConnection, pBuffer, filled);
                 mg_disable_keep_alive(m_pConnection);
                 return;
             }
             offset += count;
             remaining -= count;
             filled += static_cast<std::size_t>(count);
-            if (filled == ChunkSize || remaining == 0)
+            if (filled == capacity || remaining == 0)
             {
-                if (mg_write(m_pConnection, pBuffer.get(), filled) <= 0)
+                if (mg_write(m_pConnection, pBuffer, filled) <= 0)
                     return;
                 filled = 0;
             }

@@ -201,6 +201,8 @@ private slots:
     void etagChangesOnEverySave();
     void ranges_data();
     void ranges();
+    void largeFiles_data();
+    void largeFiles();
     void head();
     void keepAlive();
     void folders_data();
@@ -731,6 +733,38 @@ void TestServer::ranges()
     const Response next = ReadResponse(socket);
     QCOMPARE(next.status, 200);
     QCOMPARE(next.body, QByteArray("<h1>home</h1>"));
+}
+
+void TestServer::largeFiles_data()
+{
+    QTest::addColumn<QByteArray>("range"); // empty: the whole file
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<qint64>("length");
+    const qint64 size = 700 * 1024 + 3; // several send chunks and a ragged end
+    QTest::newRow("whole") << QByteArray() << qint64(0) << size;
+    QTest::newRow("across chunks") << QByteArray("bytes=100000-600000") << qint64(100000) << qint64(500001);
+    QTest::newRow("tail") << QByteArray("bytes=-300000") << size - 300000 << qint64(300000);
+}
+
+void TestServer::largeFiles()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(qint64, first);
+    QFETCH(qint64, length);
+    QByteArray content(700 * 1024 + 3, Qt::Uninitialized);
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char((i * 7919) >> 3);
+    WriteFile(m_strSite + "/large.bin", content);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server.port);
+    QVERIFY(socket.waitForConnected(TimeoutMs));
+    socket.write(Request("/large.bin", range.isEmpty() ? QByteArray() : "Range: " + range + "\r\n") +
+                 Request("/index.html"));
+    const Response response = ReadResponse(socket);
+    QCOMPARE(response.status, range.isEmpty() ? 200 : 206);
+    QCOMPARE(response.body.size(), int(length));
+    QVERIFY(response.body == content.mid(int(first), int(length)));
+    QCOMPARE(ReadResponse(socket).body, QByteArray("<h1>home</h1>"));
 }
 
 void TestServer::head()
