@@ -8,6 +8,10 @@ namespace Corvan
 namespace Platform
 {
 
+// The file name of our server program on this platform ("mongoose", or "mongoose.exe" on Windows):
+// what the launcher starts from its own folder and what the sweep looks for.
+extern const char* const ServerExecutableName;
+
 struct SweepResult
 {
     int terminated = 0;   // processes we ended
@@ -15,8 +19,9 @@ struct SweepResult
 };
 
 // Ends every process whose executable's file name is exactly `executableName` (case-sensitive) and
-// that this user may end, then waits, up to `wait`, until each is gone. Processes that cannot be
-// inspected (another user's) are left alone.
+// that this user may end, then waits, up to `wait`, until each is gone, so that whatever it held (a
+// listening port) is free again. Processes that cannot be inspected (another user's) are left alone;
+// the calling process is never ended.
 SweepResult TerminateProcessesNamed(const std::string& executableName, std::chrono::milliseconds wait);
 
 } // namespace Platform

@@ -1,0 +1,228 @@
+#include "launcher/LocalServer.h"
+
+#include "platform/PortOwner.h"
+#include "platform/ProcessSweep.h"
+#include "server/ServerProtocol.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+namespace Corvan
+{
+namespace LocalServer
+{
+
+namespace
+{
+QString s_strFolder;
+
+// The protocol's lines are short; anything longer is noise we do not keep.
+constexpr int MaxLineBytes = 1024;
+
+// Consumes the complete lines of `output`; true once one of them is the ready line.
+bool TakeReadyLine(QByteArray& output)
+{
+    int newline;
+    while ((newline = output.indexOf('\n')) >= 0)
+    {
+        const bool ready = output.startsWith(ServerProtocol::ReadyPrefix);
+        output.remove(0, newline + 1);
+        if (ready)
+            return true;
+    }
+    if (output.size() > MaxLineBytes)
+        output.clear();
+    return false;
+}
+
+// Adds `more` to the first line of a stream until that line is complete (or long enough).
+void KeepFirstLine(QByteArray& line, bool& complete, const QByteArray& more)
+{
+    if (complete)
+        return;
+    line += more;
+    const int newline = line.indexOf('\n');
+    if (newline >= 0 || line.size() > MaxLineBytes)
+    {
+        line.truncate(newline >= 0 ? newline : MaxLineBytes);
+        complete = true;
+    }
+}
+
+// A serving server keeps its pipes: closing them could end it with SIGPIPE on its next log line.
+void DiscardFurtherOutput(QProcess& process)
+{
+    QProcess* pProcess = &process;
+    QObject::connect(pProcess, &QProcess::readyReadStandardOutput, pProcess,
+                     [pProcess] { pProcess->readAllStandardOutput(); });
+    QObject::connect(pProcess, &QProcess::readyReadStandardError, pProcess,
+                     [pProcess] { pProcess->readAllStandardError(); });
+    pProcess->readAllStandardOutput();
+    pProcess->readAllStandardError();
+}
+
+StartResult Ended(QProcess& process, const QByteArray& errorLine)
+{
+    StartResult result;
+    result.exitCode = process.exitCode();
+    result.strErrorLine = QString::fromLocal8Bit(errorLine).trimmed();
+    if (process.exitStatus() == QProcess::CrashExit)
+    {
+        result.outcome = StartResult::Crashed;
+    }
+    else if (result.exitCode == ServerProtocol::ExitPortInUse)
+    {
+        result.outcome = StartResult::PortInUse;
+        result.strPortHolder = QFile::decodeName(Platform::ProgramListeningOn(LauncherPort).c_str());
+    }
+    else if (result.exitCode == ServerProtocol::ExitBadFolder)
+    {
+        result.outcome = StartResult::FolderRefused;
+    }
+    else
+    {
+        result.outcome = StartResult::Stopped;
+    }
+    return result;
+}
+} // namespace
+
+QString Folder()
+{
+    return s_strFolder.isEmpty() ? QCoreApplication::applicationDirPath() : s_strFolder;
+}
+
+void SetFolder(const QString& strFolder)
+{
+    s_strFolder = strFolder;
+}
+
+QString ProgramPath()
+{
+    return Folder() + QDir::separator() + QString::fromLatin1(Platform::ServerExecutableName);
+}
+
+QString FileURL(const QString& strFileName)
+{
+    return QStringLiteral("http://localhost:%1/").arg(QString::number(LauncherPort)) +
+           QString::fromLatin1(QUrl::toPercentEncoding(strFileName));
+}
+
+StartResult Start(QProcess& process, const QString& strProgram, const QString& strFolder)
+{
+    StartResult result;
+    if (!QFileInfo(strFolder).isDir())
+    {
+        result.outcome = StartResult::FolderMissing;
+        return result;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    process.setWorkingDirectory(strFolder);
+    process.start(strProgram, {QString::number(LauncherPort)}, QIODevice::ReadWrite);
+    if (!process.waitForStarted(ReadyTimeoutMs))
+    {
+        result.outcome = StartResult::FailedToStart;
+        result.strErrorLine = process.errorString();
+        return result;
+    }
+
+    // Started only means the program runs; it serves once it says so. Until then, keep the first
+    // error line and drop everything else, so nothing piles up.
+    QByteArray output;
+    QByteArray errorLine;
+    bool errorLineComplete = false;
+    for (;;)
+    {
+        output += process.readAllStandardOutput();
+        if (TakeReadyLine(output))
+        {
+            DiscardFurtherOutput(process);
+            result.outcome = StartResult::Serving;
+            return result;
+        }
+        KeepFirstLine(errorLine, errorLineComplete, process.readAllStandardError());
+        if (process.state() == QProcess::NotRunning)
+            return Ended(process, errorLine);
+        const qint64 left = ReadyTimeoutMs - clock.elapsed();
+        if (left <= 0)
+            break;
+        process.waitForReadyRead(static_cast<int>(left));
+    }
+
+    // A server that neither serves nor fails would only keep the port from the next one.
+    process.kill();
+    process.waitForFinished(ReadyTimeoutMs);
+    result.outcome = StartResult::TimedOut;
+    result.strErrorLine = QString::fromLocal8Bit(errorLine).trimmed();
+    return result;
+}
+
+QString FailureText(const StartResult& result, const QString& strProgram, const QString& strFolder)
+{
+    const QString strFolderShown = QDir::toNativeSeparators(strFolder);
+    const QString strPort = QString::number(LauncherPort);
+    QString strWhy;
+    switch (result.outcome)
+    {
+    case StartResult::Serving:
+        return QString();
+    case StartResult::FolderMissing:
+        strWhy = QStringLiteral("the folder %1 does not exist.").arg(strFolderShown);
+        break;
+    case StartResult::FailedToStart:
+        return QStringLiteral("The page cannot be served: the web server program %1 could not be started (%2).\n\n"
+                              "It may be damaged or not executable; reinstalling the tool repairs it.")
+            .arg(QDir::toNativeSeparators(strProgram), result.strErrorLine);
+    case StartResult::PortInUse:
+        strWhy = result.strPortHolder.isEmpty()
+                     ? QStringLiteral("port %1 is in use by another program. Close that program and drop the file "
+                                      "again.")
+                           .arg(strPort)
+                     : QStringLiteral("port %1 is in use by the program \"%2\". Close it and drop the file again.")
+                           .arg(strPort, result.strPortHolder);
+        break;
+    case StartResult::FolderRefused:
+        strWhy = QStringLiteral("the folder %1 cannot be served. Check that it exists and that you may read it.")
+                     .arg(strFolderShown);
+        break;
+    case StartResult::Stopped:
+        strWhy = QStringLiteral("the web server stopped with exit code %1.").arg(result.exitCode);
+        break;
+    case StartResult::Crashed:
+        strWhy = QStringLiteral("the web server crashed while starting.");
+        break;
+    case StartResult::TimedOut:
+        strWhy = QStringLiteral("the web server did not report that it was ready within %1 seconds, so it was "
+                                "stopped.")
+                     .arg(ReadyTimeoutMs / 1000);
+        break;
+    }
+    QString strText = QStringLiteral("The page cannot be served: ") + strWhy;
+    if (!result.strErrorLine.isEmpty())
+        strText += QStringLiteral("\n\nThe server reported: ") + result.strErrorLine;
+    return strText;
+}
+
+QString MissingProgramText(const QString& strProgram)
+{
+    return QStringLiteral("The page cannot be served: the web server program is missing.\n\n"
+                          "It should be at %1; reinstalling the tool puts it back.")
+        .arg(QDir::toNativeSeparators(strProgram));
+}
+
+QString BrowserFailureText(const QString& strURL)
+{
+    return QStringLiteral("The page is served at %1, but no web browser could be opened.\n\n"
+                          "Use Copy URL and paste the address into a browser.")
+        .arg(strURL);
+}
+
+} // namespace LocalServer
+} // namespace Corvan

@@ -1,0 +1,86 @@
+#pragma once
+
+// Operating-system services the server needs, behind a neutral interface: one source file per
+// platform (ServerPlatform_posix.cpp; a Win32 file can follow). Paths are UTF-8 with '/' separators.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Corvan
+{
+namespace ServerPlatform
+{
+
+// Makes SIGTERM and SIGINT wait for WaitForStopSignal. Call before any thread starts, so that every
+// thread inherits the blocked mask and no worker is interrupted by them.
+void BlockStopSignals();
+
+// Blocks until SIGTERM or SIGINT arrives.
+void WaitForStopSignal();
+
+// The absolute path of the working directory; false with a reason when it cannot be found.
+bool CurrentFolder(std::string& strFolder, std::string& strError);
+
+// True when `folder` can be listed and its entries opened; otherwise false with a reason.
+bool CanServeFolder(const std::string& folder, std::string& strError);
+
+enum class EPortCheck
+{
+    Free,
+    InUse,
+    OtherError
+};
+
+// Binds 127.0.0.1:port the way the server will and releases it at once, to tell "port in use"
+// apart from other start failures with a clear reason.
+EPortCheck CheckLoopbackPort(int port, std::string& strError);
+
+enum class EOpenResult
+{
+    File,      // a regular file, now open
+    Folder,    // a directory (closed again)
+    NotFound,  // missing, or neither file nor directory (FIFOs and devices are never opened for reading)
+    Forbidden, // exists, but the user may not read it
+};
+
+struct CFileInfo
+{
+    std::int64_t size = 0;
+    std::int64_t mtimeSeconds = 0;
+    std::int64_t mtimeNanoseconds = 0;
+    std::uint64_t fileId = 0; // changes when an editor saves by writing a new file and renaming it
+};
+
+// A regular file opened for reading; the size and times are taken from the open file, so they
+// describe exactly the bytes that ReadAt returns.
+class CReadOnlyFile
+{
+public:
+    CReadOnlyFile() = default;
+    ~CReadOnlyFile();
+    CReadOnlyFile(const CReadOnlyFile&) = delete;
+    CReadOnlyFile& operator=(const CReadOnlyFile&) = delete;
+
+    EOpenResult Open(const std::string& path);
+    const CFileInfo& Info() const { return m_info; }
+    // Reads up to `length` bytes at `offset`; returns the count, 0 at the end, -1 on error.
+    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const;
+
+private:
+    int m_fd = -1;
+    CFileInfo m_info;
+};
+
+struct CFolderEntry
+{
+    std::string name;
+    bool isFolder = false;
+};
+
+// Regular files and folders (links followed) in `folder`, unsorted; false when it cannot be read.
+bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries);
+
+} // namespace ServerPlatform
+} // namespace Corvan

@@ -1,0 +1,909 @@
+// Starts the real `mongoose` binary in a temporary folder on a free loopback port and talks to it
+// over raw sockets, so every byte of a request (malformed targets, odd Host headers) is ours.
+
+#include "server/ServerProtocol.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace
+{
+
+const QString ServerBinary = QStringLiteral(CORVAN_SERVER_BINARY);
+constexpr int TimeoutMs = 5000;
+
+struct Response
+{
+    int status = 0;                       // 0: the connection closed (or timed out) without an answer
+    QMap<QByteArray, QByteArray> headers; // lower-case names
+    QByteArray body;
+    QByteArray header(const char* name) const { return headers.value(QByteArray(name).toLower()); }
+};
+
+// Reads one response from `socket`; HEAD and 304 answers have no body whatever their length says.
+Response ReadResponse(QTcpSocket& socket, bool noBody = false)
+{
+    Response response;
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray data;
+    int headEnd = -1;
+    while ((headEnd = data.indexOf("\r\n\r\n")) < 0)
+    {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100))
+        {
+            if (socket.state() != QAbstractSocket::ConnectedState || timer.elapsed() > TimeoutMs)
+                return response;
+        }
+        data += socket.read(1); // never read past this response
+    }
+    const QList<QByteArray> lines = data.left(headEnd).split('\n');
+    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
+    response.status = statusLine.value(1).toInt();
+    for (int i = 1; i < lines.size(); ++i)
+    {
+        const int colon = lines[i].indexOf(':');
+        if (colon > 0)
+            response.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    if (noBody || response.status == 304)
+        return response;
+    const qint64 length = response.header("Content-Length").toLongLong();
+    while (response.body.size() < length && timer.elapsed() < TimeoutMs)
+    {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
+            socket.state() != QAbstractSocket::ConnectedState)
+            break;
+        response.body += socket.read(length - response.body.size());
+    }
+    return response;
+}
+
+QByteArray Request(const QByteArray& target, const QByteArray& extraHeaders = QByteArray(),
+                   const QByteArray& method = "GET")
+{
+    return method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
+}
+
+// Finds a port that is free right now. The server is started on it at once; a rare race with
+// another program is caught by the start helper's retry.
+quint16 FreePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+class Server
+{
+public:
+    ~Server() { Stop(); }
+
+    // Starts the server in `folder` and waits for its ready line; false if it did not come.
+    bool Start(const QString& folder)
+    {
+        for (int attempt = 0; attempt < 3; ++attempt)
+        {
+            port = FreePort();
+            process.setWorkingDirectory(folder);
+            process.start(ServerBinary, {QString::number(port)});
+            if (!process.waitForStarted(TimeoutMs))
+                return false;
+            QElapsedTimer timer;
+            timer.start();
+            while (!process.canReadLine() && process.state() == QProcess::Running && timer.elapsed() < TimeoutMs)
+                process.waitForReadyRead(100);
+            if (process.canReadLine())
+            {
+                readyLine = process.readLine();
+                return true;
+            }
+            process.waitForFinished(TimeoutMs);
+            if (process.exitCode() != Corvan::ServerProtocol::ExitPortInUse)
+                return false;
+        }
+        return false;
+    }
+
+    void Stop()
+    {
+        if (process.state() != QProcess::NotRunning)
+        {
+            process.kill();
+            process.waitForFinished(TimeoutMs);
+        }
+    }
+
+    // One raw request on its own connection.
+    Response Exchange(const QByteArray& rawRequest, bool noBody = false) const
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(TimeoutMs))
+            return Response();
+        socket.write(rawRequest);
+        socket.waitForBytesWritten(TimeoutMs);
+        return ReadResponse(socket, noBody);
+    }
+    Response Get(const QByteArray& target, const QByteArray& extraHeaders) const
+    {
+        return Exchange(Request(target, extraHeaders));
+    }
+
+    QProcess process;
+    quint16 port = 0;
+    QByteArray readyLine;
+};
+
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    // Command line and process contract
+    void commandLineErrors_data();
+    void commandLineErrors();
+    void help();
+    void readyLine();
+    void portInUse_data();
+    void portInUse();
+    void folderThatCannotBeServed();
+    void listensOnLoopbackOnly();
+    void stopSignals_data();
+    void stopSignals();
+
+    // Safety
+    void hostHeader_data();
+    void hostHeader();
+    void methods_data();
+    void methods();
+    void noCrossOriginHeaders();
+    void traversal_data();
+    void traversal();
+    void dangerousFilesComeBackAsBytes_data();
+    void dangerousFilesComeBackAsBytes();
+    void dotNamesAreHidden_data();
+    void dotNamesAreHidden();
+    void specialFilesAreNotOpened();
+
+    // Static-file semantics
+    void mimeTypes_data();
+    void mimeTypes();
+    void validators();
+    void conditionalRequests_data();
+    void conditionalRequests();
+    void etagChangesOnEverySave();
+    void ranges_data();
+    void ranges();
+    void largeFiles_data();
+    void largeFiles();
+    void head();
+    void keepAlive();
+    void folders_data();
+    void folders();
+    void listing();
+    void specialCharactersInNames_data();
+    void specialCharactersInNames();
+    void gzipSiblingNeverReplacesTheFile();
+
+private:
+    QTemporaryDir m_root; // holds site/ and a secret beside it
+    QString m_strSite;    // the served folder
+    Server m_server;
+    QByteArray m_range1024; // content of site/r.bin
+};
+
+void TestServer::initTestCase()
+{
+    QVERIFY2(QFileInfo(ServerBinary).isExecutable(), qPrintable(ServerBinary));
+    QVERIFY(m_root.isValid());
+    m_strSite = m_root.filePath("site");
+    WriteFile(m_root.filePath("secret.txt"), "TOP-SECRET outside the folder");
+    WriteFile(m_strSite + "/index.html", "<h1>home</h1>");
+    WriteFile(m_strSite + "/.env", "TOP-SECRET env");
+    WriteFile(m_strSite + "/.git/config", "TOP-SECRET git");
+    WriteFile(m_strSite + "/.ssh/id_rsa", "TOP-SECRET key");
+    WriteFile(m_strSite + "/sub/.hidden", "TOP-SECRET hidden");
+    WriteFile(m_strSite + "/sub/page.html", "<p>sub page</p>");
+    WriteFile(m_strSite + "/indexed/index.html", "<p>indexed</p>");
+    WriteFile(m_strSite + "/legacy/index.htm", "<p>legacy</p>");
+    for (int i = 0; i < 1024; ++i)
+        m_range1024 += char('A' + i % 26);
+    WriteFile(m_strSite + "/r.bin", m_range1024);
+    QVERIFY(m_server.Start(m_strSite));
+}
+
+void TestServer::commandLineErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no port") << QStringList();
+    QTest::newRow("not a number") << QStringList{"http"};
+    QTest::newRow("zero") << QStringList{"0"};
+    QTest::newRow("too large") << QStringList{"65536"};
+    QTest::newRow("negative") << QStringList{"-80"};
+    QTest::newRow("sign") << QStringList{"+8721"};
+    QTest::newRow("trailing text") << QStringList{"8721x"};
+    QTest::newRow("empty") << QStringList{""};
+    QTest::newRow("huge") << QStringList{"99999999999999999999"};
+    QTest::newRow("extra word") << QStringList{"8721", "extra"};
+}
+
+void TestServer::commandLineErrors()
+{
+    QFETCH(QStringList, arguments);
+    QProcess process;
+    process.setWorkingDirectory(m_strSite);
+    process.start(ServerBinary, arguments);
+    QVERIFY(process.waitForFinished(TimeoutMs));
+    QCOMPARE(process.exitCode(), int(Corvan::ServerProtocol::ExitUsage));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    const QByteArray error = process.readAllStandardError();
+    QVERIFY2(error.startsWith("mongoose: ") && error.endsWith('\n') && error.count('\n') == 1, error.constData());
+}
+
+void TestServer::help()
+{
+    QProcess process;
+    process.start(ServerBinary, {"--help"});
+    QVERIFY(process.waitForFinished(TimeoutMs));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardOutput().startsWith("usage: mongoose PORT"));
+}
+
+void TestServer::readyLine()
+{
+    const QString folder = QFileInfo(m_strSite).canonicalFilePath();
+    QCOMPARE(QString::fromUtf8(m_server.readyLine),
+             QString("Serving %1 at http://localhost:%2/\n").arg(folder).arg(m_server.port));
+}
+
+void TestServer::portInUse_data()
+{
+    QTest::addColumn<bool>("heldByAnotherServer");
+    QTest::newRow("a second instance") << true;
+    QTest::newRow("another program") << false;
+}
+
+void TestServer::portInUse()
+{
+    QFETCH(bool, heldByAnotherServer);
+    QTcpServer other;
+    quint16 port = m_server.port;
+    if (!heldByAnotherServer)
+    {
+        QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+        port = other.serverPort();
+    }
+    QProcess process;
+    process.setWorkingDirectory(m_strSite);
+    process.start(ServerBinary, {QString::number(port)});
+    QVERIFY(process.waitForFinished(TimeoutMs));
+    QCOMPARE(process.exitCode(), int(Corvan::ServerProtocol::ExitPortInUse));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("mongoose: port " + QByteArray::number(port) + " is already in use\n"));
+    QCOMPARE(m_server.Get("/index.html", "").status, 200); // the first one is untouched
+}
+
+void TestServer::folderThatCannotBeServed()
+{
+    // The working folder vanishes before the server starts (root may read any folder, so a removed
+    // folder is the case every user can reproduce).
+    QTemporaryDir scratch;
+    const QString gone = scratch.filePath("gone");
+    QVERIFY(QDir().mkpath(gone));
+    QProcess process;
+    process.start("/bin/sh", {"-c", "cd \"$1\" && rmdir \"$1\" && exec \"$2\" \"$3\"", "sh", gone, ServerBinary,
+                              QString::number(FreePort())});
+    QVERIFY(process.waitForFinished(TimeoutMs));
+    QCOMPARE(process.exitCode(), int(Corvan::ServerProtocol::ExitBadFolder));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    const QByteArray error = process.readAllStandardError();
+    QVERIFY2(error.startsWith("mongoose: ") && error.count('\n') == 1, error.constData());
+
+    if (geteuid() != 0)
+    {
+        const QString locked = scratch.filePath("locked");
+        QVERIFY(QDir().mkpath(locked));
+        QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0) == 0);
+        QProcess lockedProcess;
+        lockedProcess.setWorkingDirectory(locked);
+        lockedProcess.start(ServerBinary, {QString::number(FreePort())});
+        const bool finished = lockedProcess.waitForFinished(TimeoutMs);
+        ::chmod(QFile::encodeName(locked).constData(), 0700);
+        QVERIFY(finished);
+        QCOMPARE(lockedProcess.exitCode(), int(Corvan::ServerProtocol::ExitBadFolder));
+    }
+}
+
+void TestServer::listensOnLoopbackOnly()
+{
+    // Exactly one listening socket on the port, bound to 127.0.0.1 (state 0A is LISTEN).
+    const QByteArray wanted = "0100007F:" + QByteArray::number(m_server.port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray portSuffix = ":" + QByteArray::number(m_server.port, 16).toUpper().rightJustified(4, '0');
+    int listening = 0;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"})
+    {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : file.readAll().split('\n'))
+        {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 3 && fields[1].endsWith(portSuffix) && fields[3] == "0A")
+            {
+                QCOMPARE(fields[1], wanted);
+                ++listening;
+            }
+        }
+    }
+    QCOMPARE(listening, 1);
+
+    // And nothing answers on this machine's other addresses.
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+    {
+        if (address.isLoopback() || address.protocol() != QAbstractSocket::IPv4Protocol)
+            continue;
+        QTcpSocket socket;
+        socket.connectToHost(address, m_server.port);
+        QVERIFY2(!socket.waitForConnected(1000), qPrintable(address.toString()));
+    }
+}
+
+void TestServer::stopSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestServer::stopSignals()
+{
+    QFETCH(int, signal);
+    Server server;
+    QVERIFY(server.Start(m_strSite));
+    // A connection in the middle of a request must not hold the stop up.
+    QTcpSocket idle;
+    idle.connectToHost(QHostAddress::LocalHost, server.port);
+    QVERIFY(idle.waitForConnected(TimeoutMs));
+    idle.write("GET / HTTP/1.1\r\nHost: loc");
+    idle.waitForBytesWritten(TimeoutMs);
+    QTest::qWait(50);
+
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(::kill(pid_t(server.process.processId()), signal), 0);
+    QVERIFY(server.process.waitForFinished(TimeoutMs));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(server.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.process.exitCode(), 0);
+}
+
+void TestServer::hostHeader_data()
+{
+    QTest::addColumn<QByteArray>("hostLines");
+    QTest::addColumn<int>("status");
+    QTest::newRow("localhost") << QByteArray("Host: localhost\r\n") << 200;
+    QTest::newRow("localhost with port") << QByteArray("Host: localhost:8721\r\n") << 200;
+    QTest::newRow("upper case") << QByteArray("Host: LocalHost:8721\r\n") << 200;
+    QTest::newRow("trailing dot") << QByteArray("Host: localhost.:8721\r\n") << 200;
+    QTest::newRow("127.0.0.1") << QByteArray("Host: 127.0.0.1\r\n") << 200;
+    QTest::newRow("127.0.0.1 with port") << QByteArray("Host: 127.0.0.1:8721\r\n") << 200;
+    QTest::newRow("[::1]") << QByteArray("Host: [::1]\r\n") << 200;
+    QTest::newRow("[::1] with port") << QByteArray("Host: [::1]:8721\r\n") << 200;
+    QTest::newRow("rebinding domain") << QByteArray("Host: attacker.example\r\n") << 403;
+    QTest::newRow("rebinding domain with port") << QByteArray("Host: attacker.example:8721\r\n") << 403;
+    QTest::newRow("localhost as a prefix") << QByteArray("Host: localhost.attacker.example\r\n") << 403;
+    QTest::newRow("subdomain of localhost") << QByteArray("Host: www.localhost\r\n") << 403;
+    QTest::newRow("loopback prefix") << QByteArray("Host: 127.0.0.1.nip.io\r\n") << 403;
+    QTest::newRow("other loopback address") << QByteArray("Host: 127.0.0.2\r\n") << 403;
+    QTest::newRow("unbracketed ::1") << QByteArray("Host: ::1\r\n") << 403;
+    QTest::newRow("bad port") << QByteArray("Host: localhost:http\r\n") << 403;
+    QTest::newRow("empty port") << QByteArray("Host: localhost:\r\n") << 403;
+    QTest::newRow("empty") << QByteArray("Host: \r\n") << 403;
+    QTest::newRow("user info") << QByteArray("Host: localhost@attacker.example\r\n") << 403;
+    QTest::newRow("missing") << QByteArray() << 400;
+    QTest::newRow("twice") << QByteArray("Host: localhost\r\nHost: attacker.example\r\n") << 400;
+}
+
+void TestServer::hostHeader()
+{
+    QFETCH(QByteArray, hostLines);
+    QFETCH(int, status);
+    const Response response =
+        m_server.Exchange("GET /index.html HTTP/1.1\r\n" + hostLines + "Connection: close\r\n\r\n");
+    QCOMPARE(response.status, status);
+    if (status == 200)
+        QCOMPARE(response.body, QByteArray("<h1>home</h1>"));
+}
+
+void TestServer::methods_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "PROPFIND", "MKCOL", "BREW"})
+        QTest::newRow(method) << QByteArray(method);
+}
+
+void TestServer::methods()
+{
+    QFETCH(QByteArray, method);
+    const Response response = m_server.Exchange(Request("/index.html", "Content-Length: 0\r\n", method));
+    QCOMPARE(response.status, 405);
+    QCOMPARE(response.header("Allow"), QByteArray("GET, HEAD"));
+    QVERIFY(QFile::exists(m_strSite + "/index.html"));
+}
+
+void TestServer::noCrossOriginHeaders()
+{
+    const QByteArray origin = "Origin: http://attacker.example\r\n";
+    for (const QByteArray& request :
+         {Request("/index.html", origin), Request("/sub/", origin), Request("/missing", origin),
+          Request("/index.html", origin + "Access-Control-Request-Method: GET\r\n", "OPTIONS")})
+    {
+        const Response response = m_server.Exchange(request);
+        QVERIFY(response.status != 0);
+        for (const QByteArray& name : response.headers.keys())
+            QVERIFY2(!name.startsWith("access-control-"), name.constData());
+    }
+}
+
+void TestServer::traversal_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("status"); // 0: refused without an answer
+    QTest::newRow("dot dot") << QByteArray("/../secret.txt") << 400;
+    QTest::newRow("deep dot dot") << QByteArray("/sub/../../secret.txt") << 400;
+    QTest::newRow("encoded dots") << QByteArray("/%2e%2e/secret.txt") << 400;
+    QTest::newRow("encoded upper") << QByteArray("/%2E%2E/secret.txt") << 400;
+    QTest::newRow("encoded slash") << QByteArray("/..%2fsecret.txt") << 400;
+    QTest::newRow("encoded slash deep") << QByteArray("/sub/..%2F..%2Fsecret.txt") << 400;
+    QTest::newRow("encoded backslash") << QByteArray("/..%5csecret.txt") << 400;
+    QTest::newRow("backslash") << QByteArray("/..\\secret.txt") << 400;
+    QTest::newRow("double encoding") << QByteArray("/%252e%252e/secret.txt") << 404;
+    QTest::newRow("overlong dot") << QByteArray("/%c0%ae%c0%ae/secret.txt") << 400;
+    QTest::newRow("overlong slash") << QByteArray("/..%c0%afsecret.txt") << 400;
+    QTest::newRow("three byte overlong") << QByteArray("/%e0%80%ae%e0%80%ae/secret.txt") << 400;
+    QTest::newRow("NUL") << QByteArray("/index.html%00.txt") << 400;
+    QTest::newRow("bad escape") << QByteArray("/%zz") << 400;
+    QTest::newRow("cut escape") << QByteArray("/index.html%2") << 400;
+    QTest::newRow("dot segment") << QByteArray("/./index.html") << 400;
+    QTest::newRow("network path") << QByteArray("//secret.txt") << 400;
+    QTest::newRow("open redirect") << QByteArray("//attacker.example/../sub") << 400;
+    QTest::newRow("backslash network path") << QByteArray("/\\attacker.example/../sub") << 400;
+    QTest::newRow("encoded network path") << QByteArray("/%2f%2fattacker.example/../sub") << 400;
+    QTest::newRow("absolute form") << QByteArray("http://localhost/../secret.txt") << 0;
+    QTest::newRow("absolute form, other host") << QByteArray("http://attacker.example/index.html") << 0;
+    QTest::newRow("asterisk") << QByteArray("*") << 0;
+    QTest::newRow("no slash") << QByteArray("secret.txt") << 400;
+    QTest::newRow("system file") << QByteArray("/etc/passwd") << 404;
+}
+
+void TestServer::traversal()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(int, status);
+    const Response response = m_server.Get(target, "Connection: close\r\n");
+    QCOMPARE(response.status, status);
+    QVERIFY(!response.body.contains("TOP-SECRET"));
+    QVERIFY(response.header("Location").isEmpty());
+}
+
+void TestServer::dangerousFilesComeBackAsBytes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("cgi") << "run.cgi" << QByteArray("#!/bin/sh\necho Content-Type: text/plain\necho\nid\n");
+    QTest::newRow("perl") << "run.pl" << QByteArray("#!/usr/bin/perl\nprint \"Content-Type: text/plain\\n\\n\";\n");
+    QTest::newRow("php") << "run.php" << QByteArray("<?php echo 'ran'; ?>");
+    QTest::newRow("ssi exec") << "exec.shtml" << QByteArray("<!--#exec cmd=\"id\" -->");
+    QTest::newRow("ssi include") << "include.shtml" << QByteArray("<!--#include file=\"../secret.txt\" -->");
+    QTest::newRow("lua page") << "page.lp" << QByteArray("<? mg.write('ran') ?>");
+    QTest::newRow("lua script") << "run.lua" << QByteArray("mg.write('ran')");
+    QTest::newRow("server js") << "run.ssjs" << QByteArray("conn.write('ran')");
+}
+
+void TestServer::dangerousFilesComeBackAsBytes()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    const QString path = m_strSite + "/scripts/" + name;
+    WriteFile(path, content);
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+    const Response response = m_server.Get("/scripts/" + name.toUtf8(), "");
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.body, content);
+    QCOMPARE(response.header("Content-Type"), QByteArray("application/octet-stream"));
+}
+
+void TestServer::dotNamesAreHidden_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow(".env") << QByteArray("/.env");
+    QTest::newRow(".git/config") << QByteArray("/.git/config");
+    QTest::newRow(".git/") << QByteArray("/.git/");
+    QTest::newRow(".git") << QByteArray("/.git");
+    QTest::newRow(".ssh/id_rsa") << QByteArray("/.ssh/id_rsa");
+    QTest::newRow("encoded dot") << QByteArray("/%2essh/id_rsa");
+    QTest::newRow("in a sub folder") << QByteArray("/sub/.hidden");
+    QTest::newRow("missing dot file") << QByteArray("/.nothing");
+}
+
+void TestServer::dotNamesAreHidden()
+{
+    QFETCH(QByteArray, target);
+    const Response response = m_server.Get(target, "");
+    QCOMPARE(response.status, 404);
+    QVERIFY(!response.body.contains("TOP-SECRET"));
+    QVERIFY(response.header("Location").isEmpty());
+}
+
+void TestServer::specialFilesAreNotOpened()
+{
+    // A FIFO would block a reader until someone writes; it must be refused at once.
+    const QByteArray fifo = QFile::encodeName(m_strSite + "/pipe");
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    QCOMPARE(m_server.Get("/pipe", "").status, 404);
+    QCOMPARE(m_server.Get("/", "").body.contains("pipe"), false);
+    ::unlink(fifo.constData());
+}
+
+void TestServer::mimeTypes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("type");
+    const QList<QPair<const char*, const char*>> table = {
+        {"a.html", "text/html"},
+        {"a.htm", "text/html"},
+        {"a.HTML", "text/html"},
+        {"a.js", "text/javascript"},
+        {"a.mjs", "text/javascript"},
+        {"a.css", "text/css"},
+        {"a.json", "application/json"},
+        {"a.js.map", "application/json"},
+        {"a.wasm", "application/wasm"},
+        {"a.svg", "image/svg+xml"},
+        {"a.png", "image/png"},
+        {"a.jpg", "image/jpeg"},
+        {"a.jpeg", "image/jpeg"},
+        {"a.gif", "image/gif"},
+        {"a.webp", "image/webp"},
+        {"a.avif", "image/avif"},
+        {"a.ico", "image/x-icon"},
+        {"a.woff", "font/woff"},
+        {"a.woff2", "font/woff2"},
+        {"a.ttf", "font/ttf"},
+        {"a.otf", "font/otf"},
+        {"a.txt", "text/plain"},
+        {"a.xml", "application/xml"},
+        {"a.pdf", "application/pdf"},
+        {"a.mp4", "video/mp4"},
+        {"a.webm", "video/webm"},
+        {"a.mp3", "audio/mpeg"},
+        {"a.wav", "audio/wav"},
+        {"a.unknown", "application/octet-stream"},
+        {"noextension", "application/octet-stream"},
+        {"a.js.gz", "application/gzip"},
+    };
+    for (const auto& row : table)
+        QTest::newRow(row.first) << QString(row.first) << QByteArray(row.second);
+}
+
+void TestServer::mimeTypes()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, type);
+    WriteFile(m_strSite + "/mime/" + name, "x");
+    const Response response = m_server.Get("/mime/" + name.toUtf8(), "");
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.header("Content-Type"), type);
+}
+
+void TestServer::validators()
+{
+    const Response response = m_server.Get("/index.html", "");
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.header("Cache-Control"), QByteArray("no-cache"));
+    QVERIFY(response.header("ETag").startsWith('"') && response.header("ETag").endsWith('"'));
+    QCOMPARE(response.header("Last-Modified"),
+             QLocale::c()
+                     .toString(QFileInfo(m_strSite + "/index.html").lastModified().toUTC(), "ddd, dd MMM yyyy hh:mm:ss")
+                     .toLatin1() +
+                 " GMT");
+    QCOMPARE(response.header("Accept-Ranges"), QByteArray("bytes"));
+    QCOMPARE(response.header("Content-Length"), QByteArray("13"));
+}
+
+void TestServer::conditionalRequests_data()
+{
+    QTest::addColumn<QByteArray>("headers"); // $ETAG and $DATE are replaced by the file's own
+    QTest::addColumn<int>("status");
+    QTest::newRow("matching tag") << QByteArray("If-None-Match: $ETAG\r\n") << 304;
+    QTest::newRow("weak matching tag") << QByteArray("If-None-Match: W/$ETAG\r\n") << 304;
+    QTest::newRow("tag in a list") << QByteArray("If-None-Match: \"other\", $ETAG\r\n") << 304;
+    QTest::newRow("star") << QByteArray("If-None-Match: *\r\n") << 304;
+    QTest::newRow("other tag") << QByteArray("If-None-Match: \"other\"\r\n") << 200;
+    QTest::newRow("other tag wins over a newer date")
+        << QByteArray("If-None-Match: \"other\"\r\nIf-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n") << 200;
+    QTest::newRow("same date") << QByteArray("If-Modified-Since: $DATE\r\n") << 304;
+    QTest::newRow("newer date") << QByteArray("If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n") << 304;
+    QTest::newRow("older date") << QByteArray("If-Modified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n") << 200;
+    QTest::newRow("malformed date") << QByteArray("If-Modified-Since: yesterday\r\n") << 200;
+}
+
+void TestServer::conditionalRequests()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(int, status);
+    const Response first = m_server.Get("/index.html", "");
+    headers.replace("$ETAG", first.header("ETag")).replace("$DATE", first.header("Last-Modified"));
+    const Response response = m_server.Get("/index.html", headers);
+    QCOMPARE(response.status, status);
+    QCOMPARE(response.header("ETag"), first.header("ETag"));
+    QCOMPARE(response.body, status == 304 ? QByteArray() : QByteArray("<h1>home</h1>"));
+}
+
+void TestServer::etagChangesOnEverySave()
+{
+    // Two saves of the same size within one second: the second must not be answered 304.
+    const QString path = m_strSite + "/edited.js";
+    WriteFile(path, "let a = 1;");
+    const Response before = m_server.Get("/edited.js", "");
+    WriteFile(path, "let a = 2;");
+    const Response after = m_server.Get("/edited.js", "If-None-Match: " + before.header("ETag") + "\r\n");
+    QCOMPARE(after.status, 200);
+    QCOMPARE(after.body, QByteArray("let a = 2;"));
+    QVERIFY(after.header("ETag") != before.header("ETag"));
+}
+
+void TestServer::ranges_data()
+{
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("first"); // expected slice of the 1,024-byte file
+    QTest::addColumn<int>("last");
+    QTest::newRow("plain") << QByteArray("bytes=0-99") << 206 << 0 << 99;
+    QTest::newRow("one byte") << QByteArray("bytes=5-5") << 206 << 5 << 5;
+    QTest::newRow("past the end, clamped") << QByteArray("bytes=1000-2000") << 206 << 1000 << 1023;
+    QTest::newRow("open") << QByteArray("bytes=1000-") << 206 << 1000 << 1023;
+    QTest::newRow("last byte") << QByteArray("bytes=1023-") << 206 << 1023 << 1023;
+    QTest::newRow("suffix") << QByteArray("bytes=-100") << 206 << 924 << 1023;
+    QTest::newRow("suffix longer than the file") << QByteArray("bytes=-5000") << 206 << 0 << 1023;
+    QTest::newRow("spaces") << QByteArray("bytes= 10-19") << 206 << 10 << 19;
+    QTest::newRow("open past the end") << QByteArray("bytes=5000-") << 416 << -1 << -1;
+    QTest::newRow("start at size") << QByteArray("bytes=1024-1030") << 416 << -1 << -1;
+    QTest::newRow("empty suffix") << QByteArray("bytes=-0") << 416 << -1 << -1;
+    QTest::newRow("several ranges") << QByteArray("bytes=0-1,5-6") << 200 << 0 << 1023;
+    QTest::newRow("reversed") << QByteArray("bytes=9-5") << 200 << 0 << 1023;
+    QTest::newRow("other unit") << QByteArray("items=0-1") << 200 << 0 << 1023;
+    QTest::newRow("garbage") << QByteArray("bytes=abc") << 200 << 0 << 1023;
+    QTest::newRow("overflow") << QByteArray("bytes=99999999999999999999999-") << 200 << 0 << 1023;
+}
+
+void TestServer::ranges()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(int, status);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    // Two requests on one connection: a wrong Content-Length shows as a hang or garbage in the second.
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server.port);
+    QVERIFY(socket.waitForConnected(TimeoutMs));
+    socket.write(Request("/r.bin", "Range: " + range + "\r\n") + Request("/index.html"));
+    const Response response = ReadResponse(socket);
+    QCOMPARE(response.status, status);
+    if (status == 416)
+    {
+        QCOMPARE(response.header("Content-Range"), QByteArray("bytes */1024"));
+    }
+    else
+    {
+        QCOMPARE(response.body, m_range1024.mid(first, last - first + 1));
+        QCOMPARE(response.header("Content-Length"), QByteArray::number(last - first + 1));
+        if (status == 206)
+            QCOMPARE(response.header("Content-Range"),
+                     QByteArray("bytes " + QByteArray::number(first) + "-" + QByteArray::number(last) + "/1024"));
+    }
+    const Response next = ReadResponse(socket);
+    QCOMPARE(next.status, 200);
+    QCOMPARE(next.body, QByteArray("<h1>home</h1>"));
+}
+
+void TestServer::largeFiles_data()
+{
+    QTest::addColumn<QByteArray>("range"); // empty: the whole file
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<qint64>("length");
+    const qint64 size = 700 * 1024 + 3; // several send chunks and a ragged end
+    QTest::newRow("whole") << QByteArray() << qint64(0) << size;
+    QTest::newRow("across chunks") << QByteArray("bytes=100000-600000") << qint64(100000) << qint64(500001);
+    QTest::newRow("tail") << QByteArray("bytes=-300000") << size - 300000 << qint64(300000);
+}
+
+void TestServer::largeFiles()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(qint64, first);
+    QFETCH(qint64, length);
+    QByteArray content(700 * 1024 + 3, Qt::Uninitialized);
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char((i * 7919) >> 3);
+    WriteFile(m_strSite + "/large.bin", content);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server.port);
+    QVERIFY(socket.waitForConnected(TimeoutMs));
+    socket.write(Request("/large.bin", range.isEmpty() ? QByteArray() : "Range: " + range + "\r\n") +
+                 Request("/index.html"));
+    const Response response = ReadResponse(socket);
+    QCOMPARE(response.status, range.isEmpty() ? 200 : 206);
+    QCOMPARE(response.body.size(), int(length));
+    QVERIFY(response.body == content.mid(int(first), int(length)));
+    QCOMPARE(ReadResponse(socket).body, QByteArray("<h1>home</h1>"));
+}
+
+void TestServer::head()
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server.port);
+    QVERIFY(socket.waitForConnected(TimeoutMs));
+    socket.write(Request("/r.bin", "", "HEAD") + Request("/sub/", "", "HEAD") + Request("/index.html"));
+    const Response file = ReadResponse(socket, true);
+    QCOMPARE(file.status, 200);
+    QCOMPARE(file.header("Content-Length"), QByteArray("1024"));
+    QCOMPARE(file.header("Content-Type"), QByteArray("application/octet-stream"));
+    const Response listing = ReadResponse(socket, true);
+    QCOMPARE(listing.status, 200);
+    QCOMPARE(listing.header("Content-Type"), QByteArray("text/html; charset=utf-8"));
+    // No body bytes were sent for either: the next answer starts right away.
+    const Response next = ReadResponse(socket);
+    QCOMPARE(next.status, 200);
+    QCOMPARE(next.body, QByteArray("<h1>home</h1>"));
+}
+
+void TestServer::keepAlive()
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server.port);
+    QVERIFY(socket.waitForConnected(TimeoutMs));
+    for (int i = 0; i < 3; ++i)
+    {
+        socket.write(Request("/index.html"));
+        const Response response = ReadResponse(socket);
+        QCOMPARE(response.status, 200);
+        QVERIFY(response.header("Connection").isEmpty());
+    }
+    socket.write(Request("/index.html", "Connection: close\r\n"));
+    QCOMPARE(ReadResponse(socket).header("Connection"), QByteArray("close"));
+    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, TimeoutMs);
+}
+
+void TestServer::folders_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("folder without slash") << QByteArray("/sub") << 301 << QByteArray("sub/") << QByteArray();
+    QTest::newRow("keeps the query") << QByteArray("/sub?x=1") << 301 << QByteArray("sub/?x=1") << QByteArray();
+    QTest::newRow("deep folder") << QByteArray("/sub/deep") << 301 << QByteArray("deep/") << QByteArray();
+    QTest::newRow("colon cannot become a scheme")
+        << QByteArray("/javascript:alert(1)") << 301 << QByteArray("javascript%3Aalert%281%29/") << QByteArray();
+    QTest::newRow("index.html") << QByteArray("/indexed/") << 200 << QByteArray() << QByteArray("<p>indexed</p>");
+    QTest::newRow("index.htm") << QByteArray("/legacy/") << 200 << QByteArray() << QByteArray("<p>legacy</p>");
+    QTest::newRow("root") << QByteArray("/") << 200 << QByteArray() << QByteArray("<h1>home</h1>");
+    QTest::newRow("file with slash") << QByteArray("/index.html/") << 404 << QByteArray() << QByteArray();
+    QTest::newRow("query ignored") << QByteArray("/index.html?v=2") << 200 << QByteArray()
+                                   << QByteArray("<h1>home</h1>");
+    QTest::newRow("doubled slash inside")
+        << QByteArray("/sub//page.html") << 200 << QByteArray() << QByteArray("<p>sub page</p>");
+}
+
+void TestServer::folders()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(int, status);
+    QFETCH(QByteArray, location);
+    QFETCH(QByteArray, body);
+    QDir().mkpath(m_strSite + "/sub/deep");
+    QDir().mkpath(m_strSite + "/javascript:alert(1)");
+    const Response response = m_server.Get(target, "");
+    QCOMPARE(response.status, status);
+    QCOMPARE(response.header("Location"), location);
+    if (!body.isEmpty())
+        QCOMPARE(response.body, body);
+}
+
+void TestServer::listing()
+{
+    const QString folder = m_strSite + "/listed";
+    WriteFile(folder + "/<b>&\"x'.txt", "x");
+    WriteFile(folder + "/a b#c%d+e.txt", "x");
+    WriteFile(folder + "/.secret", "x");
+    QVERIFY(QDir().mkpath(folder + "/child"));
+    QVERIFY(QDir().mkpath(folder + "/.hiddenfolder"));
+    const Response response = m_server.Get("/listed/", "");
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.header("Content-Type"), QByteArray("text/html; charset=utf-8"));
+    const QByteArray& page = response.body;
+    QVERIFY(page.contains("<a href=\"%3Cb%3E%26%22x%27.txt\">&lt;b&gt;&amp;&quot;x&#39;.txt</a>"));
+    QVERIFY(page.contains("<a href=\"a%20b%23c%25d%2Be.txt\">a b#c%d+e.txt</a>"));
+    QVERIFY(page.contains("<a href=\"child/\">child/</a>"));
+    QVERIFY(page.contains("<a href=\"../\">"));
+    QVERIFY(!page.contains("secret"));
+    QVERIFY(!page.contains("hiddenfolder"));
+    QVERIFY(!page.contains("<b>"));
+
+    // The root listing shows no dot names either, and no link above the root.
+    QVERIFY(QFile::rename(m_strSite + "/index.html", m_strSite + "/home.html"));
+    const Response root = m_server.Get("/", "");
+    QVERIFY(QFile::rename(m_strSite + "/home.html", m_strSite + "/index.html"));
+    QCOMPARE(root.status, 200);
+    QVERIFY(root.body.contains("home.html"));
+    QVERIFY(!root.body.contains(".env") && !root.body.contains(".git") && !root.body.contains(".ssh"));
+    QVERIFY(!root.body.contains("href=\"../\""));
+}
+
+void TestServer::specialCharactersInNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("space") << "my page.html" << QByteArray("/my%20page.html");
+    QTest::newRow("number sign") << "a#b.html" << QByteArray("/a%23b.html");
+    QTest::newRow("percent") << "100%.html" << QByteArray("/100%25.html");
+    QTest::newRow("plus encoded") << "a+b.html" << QByteArray("/a%2Bb.html");
+    QTest::newRow("plus as is") << "a+b.html" << QByteArray("/a+b.html");
+    QTest::newRow("question mark") << "why?.html" << QByteArray("/why%3F.html");
+    QTest::newRow("non-ASCII") << QString::fromUtf8("h\u00e9llo.html") << QByteArray("/h%C3%A9llo.html");
+    QTest::newRow("non-ASCII lower hex") << QString::fromUtf8("h\u00e9llo.html") << QByteArray("/h%c3%a9llo.html");
+    QTest::newRow("CJK") << QString::fromUtf8("\u65e5\u672c.html") << QByteArray("/%E6%97%A5%E6%9C%AC.html");
+    QTest::newRow("in a folder") << "my folder/my page.html" << QByteArray("/my%20folder/my%20page.html");
+}
+
+void TestServer::specialCharactersInNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, target);
+    WriteFile(m_strSite + "/names/" + name, name.toUtf8());
+    const Response response = m_server.Get("/names" + target, "");
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.body, name.toUtf8());
+}
+
+void TestServer::gzipSiblingNeverReplacesTheFile()
+{
+    WriteFile(m_strSite + "/app.js", "console.log('edited');");
+    WriteFile(m_strSite + "/app.js.gz", "stale compressed bytes");
+    const Response response = m_server.Get("/app.js", "Accept-Encoding: gzip, deflate, br\r\n");
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.body, QByteArray("console.log('edited');"));
+    QVERIFY(response.header("Content-Encoding").isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"
