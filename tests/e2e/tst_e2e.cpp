@@ -228,22 +228,26 @@ void TestEndToEnd::cleanup()
 {
     if (!QTest::currentTestFailed())
         return;
-    // Keep what a person needs to see what went wrong: the screen before and now, and every log.
-    const QString strPrefix = m_strOutputDir + QLatin1Char('/') + QString::fromLatin1(QTest::currentTestFunction());
-    QFile::remove(strPrefix + QStringLiteral("-before.png"));
+    // Keep what a person needs to see what went wrong: the screen before and now, and every log,
+    // replacing what an earlier failure of the same function left.
+    const QString strFunction = QString::fromLatin1(QTest::currentTestFunction());
+    QDir outputDir(m_strOutputDir);
+    for (const QString& strOld : outputDir.entryList({strFunction + QStringLiteral("-*")}, QDir::Files))
+        outputDir.remove(strOld);
+    const QString strPrefix = outputDir.filePath(strFunction);
     QFile::copy(m_workDir.filePath(QStringLiteral("before.png")), strPrefix + QStringLiteral("-before.png"));
     m_pDesktop->Screenshot(strPrefix + QStringLiteral("-after.png"));
     const QStringList records = QDir(RecordPath(QString())).entryList(QDir::Files);
     for (const QString& strRecord : records)
-    {
-        QFile::remove(strPrefix + QLatin1Char('-') + strRecord);
         QFile::copy(RecordPath(strRecord), strPrefix + QLatin1Char('-') + strRecord);
-    }
-    QFile::remove(strPrefix + QStringLiteral("-dragsource.log"));
     QFile dragLog(strPrefix + QStringLiteral("-dragsource.log"));
     if (dragLog.open(QIODevice::WriteOnly))
         dragLog.write(m_dragSourceOutput);
     qWarning("screenshots and logs of this failure: %s-*", qPrintable(strPrefix));
+
+    // A box left open would block every later function; close it, now that it is on the screenshot.
+    for (const qulonglong nBox : ToolBoxes())
+        m_pDesktop->PressKeyIn(nBox, QStringLiteral("Return"));
 }
 
 void TestEndToEnd::cleanupTestCase()
@@ -387,11 +391,21 @@ void TestEndToEnd::DropPageAndCheck(const QString& strPage, const QString& strEx
     qint64 nOpenMs = -1;
     qint64 nServerMs = -1;
     qint64 nPageMs = -1;
-    // All three are checked below, each with its own message.
+    qint64 nBoxCheckMs = 0;
+    bool bBoxShown = false;
+    // All three are checked below, each with its own message. A box from the tool (a launch that
+    // failed) ends the wait at once; it is looked for only now and then, as each look starts a process.
     (void)QTest::qWaitFor(
         [&]()
         {
             const qint64 nNowMs = m_clock.elapsed() - m_nReleaseMs;
+            if (nNowMs - nBoxCheckMs > 250)
+            {
+                nBoxCheckMs = nNowMs;
+                bBoxShown = !ToolBoxes().isEmpty();
+                if (bBoxShown)
+                    return true;
+            }
             if (nOpenMs < 0 && OpenedUrls().size() > nOpenedBefore)
                 nOpenMs = nNowMs;
             if (nServerMs < 0 && HttpGet(QUrl(strExpectedUrl).path(QUrl::FullyEncoded)).body == expectedBody)
@@ -401,6 +415,7 @@ void TestEndToEnd::DropPageAndCheck(const QString& strPage, const QString& strEx
             return nOpenMs >= 0 && nServerMs >= 0 && nPageMs >= 0;
         },
         BrowserWaitMs);
+    QVERIFY2(!bBoxShown, "the tool showed a message box instead (see the screenshot)");
     QVERIFY2(nServerMs >= 0, "the server never answered with the dropped page");
     QVERIFY2(nOpenMs >= 0, "no address was handed to the browser");
     QCOMPARE(OpenedUrls().mid(nOpenedBefore), QStringList{strExpectedUrl});
