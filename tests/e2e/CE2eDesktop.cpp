@@ -3,6 +3,9 @@
 #include <QDeadlineTimer>
 #include <QSize>
 
+#include <csignal>
+#include <cstdlib>
+
 namespace Corvan
 {
 namespace E2e
@@ -31,6 +34,19 @@ CommandResult RunCommand(const QString& strProgram, const QStringList& args, con
     return result;
 }
 
+namespace
+{
+// QtTest leaves through exit() on a bad command line, past every destructor: an exit handler still
+// ends the display server this process started.
+qint64 s_nXvfbPid = 0;
+
+void EndXvfbAtExit()
+{
+    if (s_nXvfbPid > 0)
+        ::kill(static_cast<pid_t>(s_nXvfbPid), SIGTERM);
+}
+} // namespace
+
 CE2eDesktop::~CE2eDesktop()
 {
     Stop();
@@ -49,6 +65,9 @@ bool CE2eDesktop::Start(const QSize& screenSize, QString* pError)
         *pError = QStringLiteral("Xvfb did not start: ") + m_xvfb.errorString();
         return false;
     }
+    static const bool bHandlerRegistered = std::atexit(EndXvfbAtExit) == 0;
+    Q_UNUSED(bHandlerRegistered);
+    s_nXvfbPid = m_xvfb.processId();
     QByteArray output;
     const QDeadlineTimer deadline(20000);
     while (!output.contains('\n') && !deadline.hasExpired() && m_xvfb.state() == QProcess::Running)
@@ -71,6 +90,7 @@ bool CE2eDesktop::Start(const QSize& screenSize, QString* pError)
 
 void CE2eDesktop::Stop()
 {
+    s_nXvfbPid = 0;
     if (m_xvfb.state() != QProcess::NotRunning)
     {
         m_xvfb.terminate();
