@@ -8,9 +8,11 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     libcivetweb-dev
 )
-if [ "${1:-}" = "--test" ]; then
-    packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium)
-fi
+case "${1:-}" in
+    --test) packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium) ;;
+    # The Windows check needs only the cross compiler and wine, not the Qt build.
+    --windows) packages=(cmake g++-mingw-w64-x86-64-posix wine64) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,27 +13,7 @@ build_dir="${BUILD_DIR:-$root/build-windows}"
 jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 wine64=/usr/lib/wine/wine64
 
-packages=(g++-mingw-w64-x86-64-posix wine64)
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing missing packages: ${missing[*]}"
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        if ! command -v sudo >/dev/null 2>&1; then
-            echo "error: missing packages (${missing[*]}) and no sudo to install them; run as root." >&2
-            exit 1
-        fi
-        sudo="sudo"
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/install-deps.sh" --windows
 
 # A private wine prefix inside the build folder: nothing of the user's own wine setup is touched,
 # and a second run skips the prefix's first start (several seconds). No Mono or Gecko: the tests
