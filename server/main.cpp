@@ -19,7 +19,8 @@ namespace
 
 using namespace Corvan;
 
-const char Usage[] = "usage: mongoose [--no-live-reload] PORT\n"
+const char Usage[] = "usage: mongoose PORT\n"
+                     "       mongoose --no-live-reload PORT\n"
                      "Serves the current folder at http://localhost:PORT/ (127.0.0.1 only) until stopped.\n"
                      "PORT is a number from 1 to 65535.\n"
                      "Pages reload by themselves when a file in the folder changes (style sheets are\n"

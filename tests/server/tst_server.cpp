@@ -108,7 +108,9 @@ public:
         {
             port = FreePort();
             process.setWorkingDirectory(folder);
-            process.start(ServerBinary, {QString::number(port)});
+            // The static-file rules are checked on the bytes of the files; live reload, which adds
+            // a script to pages, has its own tests.
+            process.start(ServerBinary, {"--no-live-reload", QString::number(port)});
             if (!process.waitForStarted(TimeoutMs))
                 return false;
             QElapsedTimer timer;
