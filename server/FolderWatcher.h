@@ -25,6 +25,8 @@ public:
     // Called on the watcher's thread with a '/'-separated path relative to the root; empty when
     // changes were lost and anything may have changed.
     using ChangeCallback = std::function<void(const std::string& relativePath)>;
+    // Called once, on the watcher's thread, when the first scan is done and every folder watched.
+    using ReadyCallback = std::function<void()>;
     // Called once when the folder cannot (or can no longer) be watched.
     // Nothing is reported after it.
     using FailureCallback = std::function<void(const std::string& reason)>;
@@ -35,7 +37,8 @@ public:
     CFolderWatcher& operator=(const CFolderWatcher&) = delete;
 
     // Scans and watches `root` in the background, so a large folder never delays the server.
-    void Start(const std::string& root, const CLimits& limits, ChangeCallback onChange, FailureCallback onFailure);
+    void Start(const std::string& root, const CLimits& limits, ReadyCallback onReady, ChangeCallback onChange,
+               FailureCallback onFailure);
     // Ends the thread; no callback runs after it returns.
     void Stop();
 

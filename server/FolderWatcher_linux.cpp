@@ -37,6 +37,7 @@ struct CFolderWatcher::CImpl
 {
     std::string root;
     CLimits limits;
+    ReadyCallback onReady;
     ChangeCallback onChange;
     FailureCallback onFailure;
     int inotifyFd = -1;
@@ -150,6 +151,7 @@ void CFolderWatcher::CImpl::Run()
         onFailure(reason);
         return;
     }
+    onReady();
     pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
     alignas(inotify_event) char buffer[64 * 1024];
     for (;;)
@@ -218,13 +220,14 @@ CFolderWatcher::~CFolderWatcher()
     Stop();
 }
 
-void CFolderWatcher::Start(const std::string& root, const CLimits& limits, ChangeCallback onChange,
-                           FailureCallback onFailure)
+void CFolderWatcher::Start(const std::string& root, const CLimits& limits, ReadyCallback onReady,
+                           ChangeCallback onChange, FailureCallback onFailure)
 {
     Stop();
     m_pImpl = std::make_unique<CImpl>();
     m_pImpl->root = root;
     m_pImpl->limits = limits;
+    m_pImpl->onReady = std::move(onReady);
     m_pImpl->onChange = std::move(onChange);
     m_pImpl->onFailure = std::move(onFailure);
     m_pImpl->inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);

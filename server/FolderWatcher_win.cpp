@@ -14,7 +14,7 @@ CFolderWatcher::CFolderWatcher() = default;
 
 CFolderWatcher::~CFolderWatcher() = default;
 
-void CFolderWatcher::Start(const std::string&, const CLimits&, ChangeCallback, FailureCallback onFailure)
+void CFolderWatcher::Start(const std::string&, const CLimits&, ReadyCallback, ChangeCallback, FailureCallback onFailure)
 {
     onFailure("watching folders is not supported on this system yet");
 }

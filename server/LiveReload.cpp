@@ -149,7 +149,7 @@ void CLiveReload::Start(mg_context* pContext)
     limits.maxEntries = LimitFromEnvironment("CORVAN_TEST_MAX_ENTRIES", limits.maxEntries);
     limits.maxWatches = LimitFromEnvironment("CORVAN_TEST_MAX_WATCHES", limits.maxWatches);
     m_watcher.Start(
-        m_strRoot, limits, [this](const std::string& path) { OnChange(path); },
+        m_strRoot, limits, [this] { OnWatching(); }, [this](const std::string& path) { OnChange(path); },
         [this](const std::string& reason) { OnFailure(reason); });
 }
 
@@ -165,7 +165,7 @@ void CLiveReload::Stop()
         m_debounceThread.join();
 }
 
-CLiveReload::ERoute CLiveReload::Route(const mg_connection* pConnection, const std::string& relativePath) const
+CLiveReload::ERoute CLiveReload::Route(const mg_connection* pConnection, const std::string& relativePath)
 {
     if (relativePath == ScriptTarget)
         return ERoute::Script;
@@ -177,6 +177,10 @@ CLiveReload::ERoute CLiveReload::Route(const mg_connection* pConnection, const s
         return ERoute::NotUpgrade;
     if (!IsOwnOrigin(mg_get_header(pConnection, "Origin"), m_port))
         return ERoute::ForeignOrigin;
+    {
+        std::unique_lock<std::mutex> lock(m_changesMutex);
+        m_changesChanged.wait_for(lock, ScanWait, [this] { return !m_scanning || m_stopping; });
+    }
     if (!m_active)
         return ERoute::Off;
     if (OpenSockets() >= MaxSockets)
@@ -238,6 +242,15 @@ int CLiveReload::OpenSockets() const
     return m_reservedSockets;
 }
 
+void CLiveReload::OnWatching()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_changesMutex);
+        m_scanning = false;
+    }
+    m_changesChanged.notify_all();
+}
+
 void CLiveReload::OnChange(const std::string& relativePath)
 {
     {
@@ -259,6 +272,7 @@ void CLiveReload::OnChange(const std::string& relativePath)
 void CLiveReload::OnFailure(const std::string& reason)
 {
     m_active = false;
+    OnWatching(); // sockets waiting for the scan get their answer now
     std::fprintf(stderr, "mongoose: live reload is off: %s\n", reason.c_str());
     std::fflush(stderr);
     Broadcast("off", true);
@@ -282,6 +296,8 @@ void CLiveReload::Debounce()
             return;
         const std::string message = m_onlyStyleSheets ? "css" : "reload";
         m_pending = false;
+        if (!m_active)
+            continue; // pages were told "off"; nothing may follow it
         lock.unlock();
         Broadcast(message);
         lock.lock();

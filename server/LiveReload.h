@@ -68,8 +68,11 @@ public:
         Off,           // 404: live reload has ended
     };
     // Decides a request whose target decoded to `relativePath` (as the server maps it, without the
-    // leading '/'). The Host header must have been checked already.
-    ERoute Route(const mg_connection* pConnection, const std::string& relativePath) const;
+    // leading '/'). The Host header must have been checked already. A socket that arrives while
+    // the first scan of the folder still runs waits for it (up to ScanWait), so that a page whose
+    // socket is open never misses a change.
+    ERoute Route(const mg_connection* pConnection, const std::string& relativePath);
+    static constexpr std::chrono::milliseconds ScanWait{3000};
 
     static const std::string& Script();
 
@@ -82,6 +85,7 @@ private:
     static int OnData(mg_connection* pConnection, int bits, char* pText, std::size_t length, void* pData);
     static void OnClose(const mg_connection* pConnection, void* pData);
 
+    void OnWatching();
     void OnChange(const std::string& relativePath);
     void OnFailure(const std::string& reason);
     void Debounce();
@@ -101,6 +105,7 @@ private:
     std::mutex m_changesMutex;
     std::condition_variable m_changesChanged;
     bool m_stopping = false;
+    bool m_scanning = true;
     bool m_pending = false;
     bool m_onlyStyleSheets = true;
     Clock::time_point m_firstChange;
