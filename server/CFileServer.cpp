@@ -334,6 +334,7 @@ int ServeFile(mg_connection* pConnection, bool isHead, bool keepAlive, const Ser
         response.Add("Content-Length", static_cast<std::int64_t>(page.size()));
         response.Add("ETag", etag);
         response.Add("Last-Modified", lastModified);
+        response.Add("Vary", "Sec-Fetch-Dest, Accept");
         response.Send(page);
         return 200;
     }
@@ -494,7 +495,7 @@ int CFileServer::HandleRequest(mg_connection* pConnection) const
             return SendError(pConnection, isHead, false, 404);
         }
     }
-    const bool injectLiveScript = m_pLiveReload && m_pLiveReload->IsActive();
+    const bool injectLiveScript = m_pLiveReload && m_pLiveReload->IsActive() && CLiveReload::IsNavigation(pConnection);
 
     std::string path = m_strRoot + "/" + target.relativePath;
     ServerPlatform::CReadOnlyFile file;

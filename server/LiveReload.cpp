@@ -194,6 +194,14 @@ const std::string& CLiveReload::Script()
     return script;
 }
 
+bool CLiveReload::IsNavigation(const mg_connection* pConnection)
+{
+    if (const char* pDestination = mg_get_header(pConnection, "Sec-Fetch-Dest"))
+        return EqualsNoCase(pDestination, "document") || EqualsNoCase(pDestination, "iframe") ||
+               EqualsNoCase(pDestination, "frame");
+    return HeaderContains(pConnection, "Accept", "text/html");
+}
+
 bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 {
     if (!pOrigin)

@@ -76,6 +76,11 @@ public:
 
     static const std::string& Script();
 
+    // True for a request a browser makes to show a page: a navigation of a tab or a frame
+    // (Sec-Fetch-Dest), or, from a browser without that header, one that asks for HTML first.
+    // A script's fetch of an HTML file, a download tool or a test gets the file's own bytes.
+    static bool IsNavigation(const mg_connection* pConnection);
+
     // True for this server's own origin: http://localhost:PORT or http://127.0.0.1:PORT.
     static bool IsOwnOrigin(const char* pOrigin, int port);
 

@@ -26,6 +26,7 @@ namespace
 
 const QString ServerBinary = QStringLiteral(CORVAN_SERVER_BINARY);
 const QByteArray ScriptTag = "<script src=\"/__corvan/live.js\"></script>";
+const QByteArray NavigationHeaders = "Sec-Fetch-Dest: document\r\nAccept: text/html,*/*;q=0.8\r\n";
 constexpr int TimeoutMs = 5000;
 constexpr int MaxSockets = 40; // the server's cap on open live-reload sockets
 
@@ -208,15 +209,22 @@ public:
         return m_errors;
     }
 
-    Response Get(const QByteArray& target, const QByteArray& method = "GET") const
+    Response Get(const QByteArray& target, const QByteArray& extraHeaders = QByteArray(),
+                 const QByteArray& method = "GET") const
     {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(TimeoutMs))
             return Response();
-        socket.write(method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        socket.write(method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n");
         socket.waitForBytesWritten(TimeoutMs);
         return ReadResponse(socket, method == "HEAD");
+    }
+
+    // As a browser asks when it opens the page in a tab.
+    Response GetPage(const QByteArray& target, const QByteArray& method = "GET") const
+    {
+        return Get(target, NavigationHeaders, method);
     }
 
     QByteArray OwnOrigin() const { return "http://localhost:" + QByteArray::number(port); }
@@ -264,6 +272,8 @@ private slots:
     // What is served
     void pagesCarryTheScript_data();
     void pagesCarryTheScript();
+    void onlyNavigationsGetTheScript_data();
+    void onlyNavigationsGetTheScript();
     void otherFilesAreUntouched_data();
     void otherFilesAreUntouched();
     void reservedNames_data();
@@ -399,7 +409,7 @@ void TestLiveReload::pagesCarryTheScript()
     Server server;
     QVERIFY(server.Start(site.Root()));
 
-    const Response response = server.Get(target);
+    const Response response = server.GetPage(target);
     QCOMPARE(response.status, 200);
     QVERIFY2(response.header("Content-Type").startsWith("text/html"), response.header("Content-Type"));
     QCOMPARE(response.header("Cache-Control"), QByteArray("no-cache"));
@@ -416,10 +426,44 @@ void TestLiveReload::pagesCarryTheScript()
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, server.port);
         QVERIFY(socket.waitForConnected(TimeoutMs));
-        socket.write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\nIf-None-Match: " + etag + "\r\n\r\n");
+        socket.write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\nIf-None-Match: " + etag + "\r\n" +
+                     NavigationHeaders + "\r\n");
         QCOMPARE(ReadResponse(socket, true).status, 304);
     }
-    QCOMPARE(server.Get(target, "HEAD").header("Content-Length"), response.header("Content-Length"));
+    QCOMPARE(server.GetPage(target, "HEAD").header("Content-Length"), response.header("Content-Length"));
+}
+
+void TestLiveReload::onlyNavigationsGetTheScript_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<bool>("injected");
+    QTest::newRow("tab") << NavigationHeaders << true;
+    QTest::newRow("frame") << QByteArray("Sec-Fetch-Dest: iframe\r\nAccept: text/html\r\n") << true;
+    QTest::newRow("browser without Sec-Fetch") << QByteArray("Accept: text/html,application/xhtml+xml\r\n") << true;
+    QTest::newRow("script's fetch") << QByteArray("Sec-Fetch-Dest: empty\r\nAccept: */*\r\n") << false;
+    QTest::newRow("script's fetch asking for HTML")
+        << QByteArray("Sec-Fetch-Dest: empty\r\nAccept: text/html\r\n") << false;
+    QTest::newRow("tool") << QByteArray("Accept: */*\r\n") << false;
+    QTest::newRow("no headers") << QByteArray() << false;
+}
+
+void TestLiveReload::onlyNavigationsGetTheScript()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(bool, injected);
+    Site site;
+    const QByteArray page = "<html><body>x</body></html>";
+    WriteFile(site.Path("page.html"), page);
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    const Response response = server.Get("/page.html", headers);
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.body.contains(ScriptTag), injected);
+    if (!injected)
+    {
+        QCOMPARE(response.body, page);
+        QCOMPARE(response.header("Accept-Ranges"), QByteArray("bytes"));
+    }
 }
 
 void TestLiveReload::otherFilesAreUntouched_data()
@@ -442,7 +486,7 @@ void TestLiveReload::otherFilesAreUntouched()
     WriteFile(site.Path(file), content);
     Server server;
     QVERIFY(server.Start(site.Root()));
-    const Response response = server.Get("/" + file.toUtf8());
+    const Response response = server.GetPage("/" + file.toUtf8());
     QCOMPARE(response.status, 200);
     QCOMPARE(response.body, content);
     QCOMPARE(response.header("Accept-Ranges"), QByteArray("bytes"));
@@ -659,8 +703,8 @@ void TestLiveReload::noLiveReload()
     WriteFile(site.Path("index.html"), page);
     Server server;
     QVERIFY(server.Start(site.Root(), {"--no-live-reload"}));
-    QCOMPARE(server.Get("/").body, page);
-    QCOMPARE(server.Get("/sub/").body.count(ScriptTag), 0);
+    QCOMPARE(server.GetPage("/").body, page);
+    QCOMPARE(server.GetPage("/sub/").body.count(ScriptTag), 0);
     QCOMPARE(server.Get("/__corvan/live.js").status, 404);
     LiveSocket socket;
     QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 404);
@@ -699,7 +743,7 @@ void TestLiveReload::degrades()
 
     QTRY_VERIFY_WITH_TIMEOUT(server.Errors().contains('\n'), TimeoutMs);
     QVERIFY2(server.Errors().startsWith("mongoose: live reload is off: " + reason), server.Errors().constData());
-    QCOMPARE(server.Get("/").body, page);
+    QCOMPARE(server.GetPage("/").body, page);
     QCOMPARE(server.Get("/sub/a.txt").body, QByteArray("a"));
     LiveSocket socket;
     QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 404);
@@ -725,7 +769,7 @@ void TestLiveReload::degradesWhileRunning()
     QTRY_VERIFY_WITH_TIMEOUT(server.Errors().contains('\n'), TimeoutMs);
     QVERIFY2(server.Errors().startsWith("mongoose: live reload is off: "), server.Errors().constData());
     WriteFile(site.Path("index.html"), "<body>x</body>");
-    QCOMPARE(server.Get("/").body, QByteArray("<body>x</body>"));
+    QCOMPARE(server.GetPage("/").body, QByteArray("<body>x</body>"));
     QCOMPARE(server.Errors().count('\n'), 1);
 }
 

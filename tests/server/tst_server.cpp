@@ -108,9 +108,7 @@ public:
         {
             port = FreePort();
             process.setWorkingDirectory(folder);
-            // The static-file rules are checked on the bytes of the files; live reload, which adds
-            // a script to pages, has its own tests.
-            process.start(ServerBinary, {"--no-live-reload", QString::number(port)});
+            process.start(ServerBinary, {QString::number(port)});
             if (!process.waitForStarted(TimeoutMs))
                 return false;
             QElapsedTimer timer;
