@@ -1,6 +1,8 @@
 #include "server/CFileServer.h"
 
+#include "server/HtmlInjection.h"
 #include "server/HttpRules.h"
+#include "server/LiveReload.h"
 #include "server/ServerPlatform.h"
 
 #include <civetweb.h>
@@ -47,6 +49,8 @@ const char* ReasonPhrase(int status)
         return "Method Not Allowed";
     case 416:
         return "Range Not Satisfiable";
+    case 503:
+        return "Service Unavailable";
     default:
         return status >= 500 ? "Internal Server Error" : "Error";
     }
@@ -271,11 +275,33 @@ bool RangeStillApplies(const mg_connection* pConnection, const std::string& etag
     return HttpRules::ParseHttpDate(pIfRange, date) && date == mtimeSeconds;
 }
 
+// Reads a whole (small) file; false if it changed size or could not be read.
+bool ReadWhole(const ServerPlatform::CReadOnlyFile& file, std::string& content)
+{
+    content.resize(static_cast<std::size_t>(file.Info().size));
+    std::size_t filled = 0;
+    while (filled < content.size())
+    {
+        const long long count =
+            file.ReadAt(&content[filled], content.size() - filled, static_cast<std::int64_t>(filled));
+        if (count <= 0)
+            return false;
+        filled += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// With `injectLiveScript` a page goes out whole with the live-reload script in it (no ranges: the
+// file's offsets do not apply to it) under its own validator.
 int ServeFile(mg_connection* pConnection, bool isHead, bool keepAlive, const ServerPlatform::CReadOnlyFile& file,
-              const std::string& fileName)
+              const std::string& fileName, bool injectLiveScript = false)
 {
     const ServerPlatform::CFileInfo& info = file.Info();
-    const std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
+    std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
+    if (info.size > CLiveReload::MaxPageSize)
+        injectLiveScript = false;
+    if (injectLiveScript)
+        etag.insert(etag.size() - 1, "-live");
     char lastModified[HttpRules::HttpDateSize];
     HttpRules::FormatHttpDate(info.mtimeSeconds, lastModified);
 
@@ -297,6 +323,20 @@ int ServeFile(mg_connection* pConnection, bool isHead, bool keepAlive, const Ser
         response.Add("Last-Modified", lastModified);
         response.Send(std::string());
         return 304;
+    }
+
+    std::string page;
+    if (injectLiveScript && ReadWhole(file, page))
+    {
+        page = HtmlInjection::InsertBeforeBodyEnd(page, CLiveReload::ScriptTag);
+        CResponse response(pConnection, isHead, keepAlive, 200);
+        response.Add("Content-Type", HttpRules::MimeType(fileName));
+        response.Add("Content-Length", static_cast<std::int64_t>(page.size()));
+        response.Add("ETag", etag);
+        response.Add("Last-Modified", lastModified);
+        response.Add("Vary", "Sec-Fetch-Dest, Accept");
+        response.Send(page);
+        return 200;
     }
 
     std::int64_t first = 0;
@@ -363,14 +403,23 @@ bool CFileServer::Start(int port, std::string& strError)
         strError = text[0] ? text : "the web server did not start";
         return false;
     }
+    if (m_liveReloadWanted)
+    {
+        m_pLiveReload = std::make_unique<CLiveReload>(m_strRoot, port);
+        m_pLiveReload->Start(m_pContext);
+    }
     return true;
 }
 
 void CFileServer::Stop()
 {
+    // No more messages to sockets, then civetweb closes them (and calls back into live reload).
+    if (m_pLiveReload)
+        m_pLiveReload->Stop();
     if (m_pContext)
         mg_stop(m_pContext);
     m_pContext = nullptr;
+    m_pLiveReload.reset();
 }
 
 int CFileServer::BeginRequest(mg_connection* pConnection)
@@ -419,6 +468,35 @@ int CFileServer::HandleRequest(mg_connection* pConnection) const
         break;
     }
 
+    if (m_pLiveReload)
+    {
+        switch (m_pLiveReload->Route(pConnection, target.relativePath))
+        {
+        case CLiveReload::ERoute::NotOurs:
+            break;
+        case CLiveReload::ERoute::Script:
+        {
+            const std::string& script = CLiveReload::Script();
+            CResponse response(pConnection, isHead, keepAlive, 200);
+            response.Add("Content-Type", "text/javascript; charset=utf-8");
+            response.Add("Content-Length", static_cast<std::int64_t>(script.size()));
+            response.Send(script);
+            return 200;
+        }
+        case CLiveReload::ERoute::Socket:
+            return 0; // civetweb completes the handshake and hands the socket to live reload
+        case CLiveReload::ERoute::NotUpgrade:
+            return SendError(pConnection, isHead, false, 400);
+        case CLiveReload::ERoute::ForeignOrigin:
+            return SendError(pConnection, isHead, false, 403);
+        case CLiveReload::ERoute::Busy:
+            return SendError(pConnection, isHead, false, 503);
+        case CLiveReload::ERoute::Off:
+            return SendError(pConnection, isHead, false, 404);
+        }
+    }
+    const bool injectLiveScript = m_pLiveReload && m_pLiveReload->IsActive() && CLiveReload::IsNavigation(pConnection);
+
     std::string path = m_strRoot + "/" + target.relativePath;
     ServerPlatform::CReadOnlyFile file;
     switch (file.Open(path))
@@ -430,7 +508,8 @@ int CFileServer::HandleRequest(mg_connection* pConnection) const
     case ServerPlatform::EOpenResult::File:
         if (target.endsWithSlash)
             return SendError(pConnection, isHead, keepAlive, 404);
-        return ServeFile(pConnection, isHead, keepAlive, file, target.lastSegment);
+        return ServeFile(pConnection, isHead, keepAlive, file, target.lastSegment,
+                         injectLiveScript && HtmlInjection::IsPageName(target.lastSegment));
     case ServerPlatform::EOpenResult::Folder:
         break;
     }
@@ -460,7 +539,7 @@ int CFileServer::HandleRequest(mg_connection* pConnection) const
         switch (index.Open(path + pIndex))
         {
         case ServerPlatform::EOpenResult::File:
-            return ServeFile(pConnection, isHead, keepAlive, index, pIndex);
+            return ServeFile(pConnection, isHead, keepAlive, index, pIndex, injectLiveScript);
         case ServerPlatform::EOpenResult::Forbidden:
             return SendError(pConnection, isHead, keepAlive, 403);
         default:
@@ -471,8 +550,10 @@ int CFileServer::HandleRequest(mg_connection* pConnection) const
     std::vector<ServerPlatform::CFolderEntry> entries;
     if (!ServerPlatform::ListFolder(path, entries))
         return SendError(pConnection, isHead, keepAlive, 403);
-    const std::string page =
+    std::string page =
         ListingPage("/" + target.relativePath + (target.relativePath.empty() ? "" : "/"), std::move(entries));
+    if (injectLiveScript)
+        page = HtmlInjection::InsertBeforeBodyEnd(page, CLiveReload::ScriptTag);
     CResponse response(pConnection, isHead, keepAlive, 200);
     response.Add("Content-Type", "text/html; charset=utf-8");
     response.Add("Content-Length", static_cast<std::int64_t>(page.size()));

@@ -4,6 +4,7 @@
 // connections, parses requests and keeps connections alive; every response is made here, so none
 // of civetweb's scripting, listing or file-serving defaults can run.
 
+#include <memory>
 #include <string>
 
 struct mg_connection;
@@ -12,6 +13,8 @@ struct mg_context;
 namespace Corvan
 {
 
+class CLiveReload;
+
 class CFileServer
 {
 public:
@@ -19,6 +22,9 @@ public:
     ~CFileServer();
     CFileServer(const CFileServer&) = delete;
     CFileServer& operator=(const CFileServer&) = delete;
+
+    // Pages follow the folder as it changes (LiveReload.h); call before Start.
+    void EnableLiveReload() { m_liveReloadWanted = true; }
 
     // Listens on 127.0.0.1:port; false with civetweb's reason when it cannot.
     bool Start(int port, std::string& strError);
@@ -32,6 +38,8 @@ private:
 
     std::string m_strRoot;
     mg_context* m_pContext = nullptr;
+    bool m_liveReloadWanted = false;
+    std::unique_ptr<CLiveReload> m_pLiveReload;
 };
 
 } // namespace Corvan

@@ -1,4 +1,4 @@
-// mongoose PORT: serves the working directory on http://127.0.0.1:PORT/ until SIGTERM or SIGINT.
+// mongoose [--no-live-reload] PORT: serves the working directory on http://127.0.0.1:PORT/ until SIGTERM or SIGINT.
 // The words it prints and its exit codes are the contract in ServerProtocol.h.
 
 #include "server/CFileServer.h"
@@ -20,8 +20,11 @@ namespace
 using namespace Corvan;
 
 const char Usage[] = "usage: mongoose PORT\n"
+                     "       mongoose --no-live-reload PORT\n"
                      "Serves the current folder at http://localhost:PORT/ (127.0.0.1 only) until stopped.\n"
-                     "PORT is a number from 1 to 65535.\n";
+                     "PORT is a number from 1 to 65535.\n"
+                     "Pages reload by themselves when a file in the folder changes (style sheets are\n"
+                     "swapped in place); --no-live-reload turns that off and serves every file untouched.\n";
 
 int Fail(ServerProtocol::ExitCode code, const std::string& message)
 {
@@ -54,6 +57,13 @@ int main(int argc, char** argv)
         std::fputs(Usage, stdout);
         return ServerProtocol::ExitOk;
     }
+    bool liveReload = true;
+    if (argc == 3 && std::strcmp(argv[1], "--no-live-reload") == 0)
+    {
+        liveReload = false;
+        --argc;
+        ++argv;
+    }
     if (argc != 2)
         return Fail(ServerProtocol::ExitUsage,
                     argc < 2 ? "missing PORT (try --help)" : "too many arguments (try --help)");
@@ -80,6 +90,8 @@ int main(int argc, char** argv)
     mg_init_library(0);
     {
         CFileServer server(folder);
+        if (liveReload)
+            server.EnableLiveReload();
         if (!server.Start(port, error))
         {
             // Someone may have taken the port between the check and the start.

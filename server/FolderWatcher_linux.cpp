@@ -1,0 +1,262 @@
+#include "server/FolderWatcher.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace Corvan
+{
+
+namespace
+{
+
+// What counts as a change: writes (also by programs that never close the file), a touch, files
+// appearing, going, or renamed in; folders are watched without following links, so a link to a
+// parent folder cannot make the tree endless.
+constexpr std::uint32_t WatchMask = IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                    IN_MOVED_TO | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+
+std::string Join(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+} // namespace
+
+struct CFolderWatcher::CImpl
+{
+    std::string root;
+    CLimits limits;
+    ReadyCallback onReady;
+    ChangeCallback onChange;
+    FailureCallback onFailure;
+    int inotifyFd = -1;
+    int stopPipe[2] = {-1, -1};
+    std::thread thread;
+    std::unordered_map<int, std::string> folders; // watch descriptor -> folder relative to the root
+
+    ~CImpl()
+    {
+        for (int fd : {inotifyFd, stopPipe[0], stopPipe[1]})
+        {
+            if (fd >= 0)
+                close(fd);
+        }
+    }
+
+    void Run();
+    bool WatchTree(const std::string& top, std::string& strReason);
+    bool AddWatch(const std::string& relative, std::string& strReason);
+    void Forget(const std::string& top);
+};
+
+bool CFolderWatcher::CImpl::AddWatch(const std::string& relative, std::string& strReason)
+{
+    if (limits.maxWatches != 0 && folders.size() >= limits.maxWatches)
+    {
+        errno = ENOSPC;
+    }
+    else
+    {
+        const int wd = inotify_add_watch(inotifyFd, (root + "/" + relative).c_str(), WatchMask);
+        if (wd >= 0)
+        {
+            folders[wd] = relative;
+            return true;
+        }
+    }
+    if (errno == ENOSPC || errno == ENOMEM)
+    {
+        strReason = "the system's limit of watched folders is reached (fs.inotify.max_user_watches)";
+        return false;
+    }
+    // A folder that vanished or may not be read is simply not watched; serving it fails anyway.
+    return true;
+}
+
+// Watches `top` and every folder below it, counting the entries on the way so that an enormous
+// tree is given up early instead of costing minutes and memory.
+bool CFolderWatcher::CImpl::WatchTree(const std::string& top, std::string& strReason)
+{
+    std::size_t entries = 0;
+    std::vector<std::string> pending{top};
+    while (!pending.empty())
+    {
+        const std::string relative = std::move(pending.back());
+        pending.pop_back();
+        // Watch before listing, so a file created meanwhile is still seen.
+        if (!AddWatch(relative, strReason))
+            return false;
+        const std::string path = relative.empty() ? root : root + "/" + relative;
+        DIR* pDir = opendir(path.c_str());
+        if (!pDir)
+            continue;
+        while (const dirent* pEntry = readdir(pDir))
+        {
+            const std::string name = pEntry->d_name;
+            if (name == "." || name == ".." || IsIgnoredName(name))
+                continue;
+            if (++entries >= limits.maxEntries)
+            {
+                closedir(pDir);
+                strReason = "the folder holds " + std::to_string(limits.maxEntries) + " files or more";
+                return false;
+            }
+            bool isFolder = pEntry->d_type == DT_DIR;
+            if (pEntry->d_type == DT_UNKNOWN)
+            {
+                struct stat info;
+                isFolder = lstat((path + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+            }
+            if (isFolder)
+                pending.push_back(Join(relative, name));
+        }
+        closedir(pDir);
+    }
+    return true;
+}
+
+void CFolderWatcher::CImpl::Forget(const std::string& top)
+{
+    const std::string prefix = top + "/";
+    for (auto it = folders.begin(); it != folders.end();)
+    {
+        if (it->second == top || it->second.compare(0, prefix.size(), prefix) == 0)
+        {
+            inotify_rm_watch(inotifyFd, it->first);
+            it = folders.erase(it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+}
+
+void CFolderWatcher::CImpl::Run()
+{
+    std::string reason;
+    if (!WatchTree(std::string(), reason))
+    {
+        onFailure(reason);
+        return;
+    }
+    onReady();
+    pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;)
+    {
+        if (poll(fds, 2, -1) < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            onFailure(std::string("cannot wait for changes: ") + std::strerror(errno));
+            return;
+        }
+        if (fds[1].revents != 0)
+            return;
+        const ssize_t count = read(inotifyFd, buffer, sizeof buffer);
+        if (count <= 0)
+        {
+            if (count < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            onFailure(std::string("cannot read changes: ") + std::strerror(errno));
+            return;
+        }
+        for (const char* p = buffer; p < buffer + count;)
+        {
+            const auto* pEvent = reinterpret_cast<const inotify_event*>(p);
+            p += sizeof(inotify_event) + pEvent->len;
+            if (pEvent->mask & IN_Q_OVERFLOW)
+            {
+                onChange(std::string());
+                continue;
+            }
+            const auto folder = folders.find(pEvent->wd);
+            if (folder == folders.end())
+                continue;
+            if (pEvent->mask & IN_IGNORED)
+            {
+                folders.erase(folder);
+                continue;
+            }
+            if (pEvent->len == 0 || IsIgnoredName(pEvent->name))
+                continue;
+            const std::string path = Join(folder->second, pEvent->name);
+            if (pEvent->mask & IN_ISDIR)
+            {
+                if (pEvent->mask & IN_MOVED_FROM)
+                {
+                    Forget(path);
+                }
+                else if (pEvent->mask & (IN_CREATE | IN_MOVED_TO))
+                {
+                    if (!WatchTree(path, reason))
+                    {
+                        onFailure(reason);
+                        return;
+                    }
+                }
+            }
+            onChange(path);
+        }
+    }
+}
+
+CFolderWatcher::CFolderWatcher() = default;
+
+CFolderWatcher::~CFolderWatcher()
+{
+    Stop();
+}
+
+void CFolderWatcher::Start(const std::string& root, const CLimits& limits, ReadyCallback onReady,
+                           ChangeCallback onChange, FailureCallback onFailure)
+{
+    Stop();
+    m_pImpl = std::make_unique<CImpl>();
+    m_pImpl->root = root;
+    m_pImpl->limits = limits;
+    m_pImpl->onReady = std::move(onReady);
+    m_pImpl->onChange = std::move(onChange);
+    m_pImpl->onFailure = std::move(onFailure);
+    m_pImpl->inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (m_pImpl->inotifyFd < 0 || pipe2(m_pImpl->stopPipe, O_CLOEXEC) != 0)
+    {
+        const int error = errno;
+        m_pImpl->onFailure(error == EMFILE ? "the system's limit of folder watchers is reached "
+                                             "(fs.inotify.max_user_instances)"
+                                           : std::string("cannot watch the folder: ") + std::strerror(error));
+        m_pImpl.reset();
+        return;
+    }
+    CImpl* pImpl = m_pImpl.get();
+    pImpl->thread = std::thread([pImpl] { pImpl->Run(); });
+}
+
+void CFolderWatcher::Stop()
+{
+    if (!m_pImpl)
+        return;
+    if (m_pImpl->thread.joinable())
+    {
+        const char stop = 0;
+        while (write(m_pImpl->stopPipe[1], &stop, 1) < 0 && errno == EINTR)
+        {
+        }
+        m_pImpl->thread.join();
+    }
+    m_pImpl.reset();
+}
+
+} // namespace Corvan

@@ -1,0 +1,329 @@
+#include "server/LiveReload.h"
+
+#include "server/ServerPlatform.h"
+
+#include <civetweb.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace Corvan
+{
+
+namespace
+{
+
+const char ScriptTarget[] = "__corvan/live.js";
+const char SocketTarget[] = "__corvan/live";
+
+// Served at /__corvan/live.js. It never writes to the console: a server that went away (a new
+// drop restarted it) costs a few quiet retries with a growing delay, not a stream of errors.
+const char ScriptText[] = R"JS(// Follows the served folder: reloads the page when a file changes, swaps the
+// style sheets in place when only CSS changed.
+(function () {
+    'use strict';
+    if (window.__corvanLiveReload) {
+        return;
+    }
+    window.__corvanLiveReload = true;
+    var firstDelay = 250, longestDelay = 10000, delay = firstDelay, stopped = false;
+
+    function swapStyleSheets() {
+        var stamp = String(Date.now());
+        var links = document.querySelectorAll('link[href]');
+        Array.prototype.forEach.call(links, function (link) {
+            if (!/(^|\s)stylesheet(\s|$)/i.test(link.rel) || link.__corvanReplaced || !link.parentNode) {
+                return;
+            }
+            var url = new URL(link.href, location.href);
+            if (url.origin !== location.origin) {
+                return;
+            }
+            url.searchParams.set('__corvan', stamp);
+            // The old sheet stays until the new one has loaded, so the page never flashes unstyled.
+            var fresh = link.cloneNode(false);
+            fresh.href = url.href;
+            link.__corvanReplaced = true;
+            var done = function () {
+                if (link.parentNode) {
+                    link.parentNode.removeChild(link);
+                }
+            };
+            fresh.addEventListener('load', done);
+            fresh.addEventListener('error', done);
+            link.parentNode.insertBefore(fresh, link.nextSibling);
+        });
+    }
+
+    function connect() {
+        var socket;
+        try {
+            socket = new WebSocket('ws://' + location.host + '/__corvan/live');
+        } catch (e) {
+            return;
+        }
+        socket.onopen = function () {
+            delay = firstDelay;
+        };
+        socket.onmessage = function (event) {
+            if (event.data === 'reload') {
+                location.reload();
+            } else if (event.data === 'css') {
+                swapStyleSheets();
+            } else if (event.data === 'off') {
+                stopped = true;
+                socket.close();
+            }
+        };
+        socket.onclose = function () {
+            if (!stopped) {
+                setTimeout(connect, delay);
+                delay = Math.min(delay * 2, longestDelay);
+            }
+        };
+    }
+
+    connect();
+})();
+)JS";
+
+bool EqualsNoCase(const char* pText, const std::string& expected)
+{
+    return std::strlen(pText) == expected.size() && std::equal(expected.begin(), expected.end(), pText,
+                                                               [](char a, char b) {
+                                                                   return std::tolower(static_cast<unsigned char>(a)) ==
+                                                                          std::tolower(static_cast<unsigned char>(b));
+                                                               });
+}
+
+// Case-insensitive search in a header value, as civetweb itself decides an upgrade.
+bool HeaderContains(const mg_connection* pConnection, const char* pName, const char* pWord)
+{
+    const char* pValue = mg_get_header(pConnection, pName);
+    if (!pValue)
+        return false;
+    std::string value(pValue);
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return value.find(pWord) != std::string::npos;
+}
+
+bool IsStyleSheet(const std::string& path)
+{
+    return path.size() > 4 && EqualsNoCase(path.c_str() + path.size() - 4, ".css");
+}
+
+// Test-only bounds, so the degraded paths can be tried without a huge folder or a changed system.
+std::size_t LimitFromEnvironment(const char* pName, std::size_t fallback)
+{
+    const char* pValue = std::getenv(pName);
+    if (!pValue || !*pValue)
+        return fallback;
+    char* pEnd = nullptr;
+    const unsigned long long value = std::strtoull(pValue, &pEnd, 10);
+    return *pEnd == '\0' ? static_cast<std::size_t>(value) : fallback;
+}
+
+} // namespace
+
+CLiveReload::CLiveReload(std::string strRoot, int port) : m_strRoot(std::move(strRoot)), m_port(port) {}
+
+CLiveReload::~CLiveReload()
+{
+    Stop();
+}
+
+void CLiveReload::Start(mg_context* pContext)
+{
+    // civetweb's start clears the calling thread's signal mask; new threads inherit it, and a stop
+    // signal must reach only the main thread's wait.
+    ServerPlatform::BlockStopSignals();
+    mg_set_websocket_handler(pContext, SocketPath, &CLiveReload::OnConnect, &CLiveReload::OnReady, &CLiveReload::OnData,
+                             &CLiveReload::OnClose, this);
+    m_debounceThread = std::thread([this] { Debounce(); });
+    CFolderWatcher::CLimits limits;
+    limits.maxEntries = LimitFromEnvironment("CORVAN_TEST_MAX_ENTRIES", limits.maxEntries);
+    limits.maxWatches = LimitFromEnvironment("CORVAN_TEST_MAX_WATCHES", limits.maxWatches);
+    m_watcher.Start(
+        m_strRoot, limits, [this] { OnWatching(); }, [this](const std::string& path) { OnChange(path); },
+        [this](const std::string& reason) { OnFailure(reason); });
+}
+
+void CLiveReload::Stop()
+{
+    m_watcher.Stop();
+    {
+        std::lock_guard<std::mutex> lock(m_changesMutex);
+        m_stopping = true;
+    }
+    m_changesChanged.notify_all();
+    if (m_debounceThread.joinable())
+        m_debounceThread.join();
+}
+
+CLiveReload::ERoute CLiveReload::Route(const mg_connection* pConnection, const std::string& relativePath)
+{
+    if (relativePath == ScriptTarget)
+        return ERoute::Script;
+    if (relativePath != SocketTarget)
+        return ERoute::NotOurs;
+    // civetweb finds the socket handler by the raw target, so only the plain spelling upgrades.
+    if (std::strcmp(mg_get_request_info(pConnection)->request_uri, SocketPath) != 0 ||
+        !HeaderContains(pConnection, "Upgrade", "websocket") || !HeaderContains(pConnection, "Connection", "upgrade"))
+        return ERoute::NotUpgrade;
+    if (!IsOwnOrigin(mg_get_header(pConnection, "Origin"), m_port))
+        return ERoute::ForeignOrigin;
+    {
+        std::unique_lock<std::mutex> lock(m_changesMutex);
+        m_changesChanged.wait_for(lock, ScanWait, [this] { return !m_scanning || m_stopping; });
+    }
+    if (!m_active)
+        return ERoute::Off;
+    if (OpenSockets() >= MaxSockets)
+        return ERoute::Busy;
+    return ERoute::Socket;
+}
+
+const std::string& CLiveReload::Script()
+{
+    static const std::string script(ScriptText);
+    return script;
+}
+
+bool CLiveReload::IsNavigation(const mg_connection* pConnection)
+{
+    if (const char* pDestination = mg_get_header(pConnection, "Sec-Fetch-Dest"))
+        return EqualsNoCase(pDestination, "document") || EqualsNoCase(pDestination, "iframe") ||
+               EqualsNoCase(pDestination, "frame");
+    return HeaderContains(pConnection, "Accept", "text/html");
+}
+
+bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
+{
+    if (!pOrigin)
+        return false;
+    const std::string suffix = port == 80 ? std::string() : ":" + std::to_string(port);
+    return EqualsNoCase(pOrigin, "http://localhost" + suffix) || EqualsNoCase(pOrigin, "http://127.0.0.1" + suffix);
+}
+
+int CLiveReload::OnConnect(const mg_connection* pConnection, void* pData)
+{
+    auto* pSelf = static_cast<CLiveReload*>(pData);
+    std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
+    // Route has checked already; this settles a race between sockets opened at the same moment.
+    (void)pConnection;
+    if (pSelf->m_reservedSockets >= MaxSockets)
+        return 1;
+    ++pSelf->m_reservedSockets;
+    return 0;
+}
+
+void CLiveReload::OnReady(mg_connection* pConnection, void* pData)
+{
+    auto* pSelf = static_cast<CLiveReload*>(pData);
+    std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
+    pSelf->m_sockets.push_back(pConnection);
+}
+
+int CLiveReload::OnData(mg_connection*, int bits, char*, std::size_t, void*)
+{
+    // Pages have nothing to say; only their close ends the socket.
+    return (bits & 0x0F) != MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE;
+}
+
+void CLiveReload::OnClose(const mg_connection* pConnection, void* pData)
+{
+    auto* pSelf = static_cast<CLiveReload*>(pData);
+    std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
+    pSelf->m_sockets.erase(std::remove(pSelf->m_sockets.begin(), pSelf->m_sockets.end(), pConnection),
+                           pSelf->m_sockets.end());
+    --pSelf->m_reservedSockets;
+}
+
+int CLiveReload::OpenSockets() const
+{
+    std::lock_guard<std::mutex> lock(m_socketsMutex);
+    return m_reservedSockets;
+}
+
+void CLiveReload::OnWatching()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_changesMutex);
+        m_scanning = false;
+    }
+    m_changesChanged.notify_all();
+}
+
+void CLiveReload::OnChange(const std::string& relativePath)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_changesMutex);
+        const Clock::time_point now = Clock::now();
+        if (!m_pending)
+        {
+            m_pending = true;
+            m_onlyStyleSheets = true;
+            m_firstChange = now;
+        }
+        m_lastChange = now;
+        if (!IsStyleSheet(relativePath))
+            m_onlyStyleSheets = false;
+    }
+    m_changesChanged.notify_all();
+}
+
+void CLiveReload::OnFailure(const std::string& reason)
+{
+    m_active = false;
+    OnWatching(); // sockets waiting for the scan get their answer now
+    std::fprintf(stderr, "mongoose: live reload is off: %s\n", reason.c_str());
+    std::fflush(stderr);
+    Broadcast("off", true);
+}
+
+void CLiveReload::Debounce()
+{
+    std::unique_lock<std::mutex> lock(m_changesMutex);
+    for (;;)
+    {
+        m_changesChanged.wait(lock, [this] { return m_stopping || m_pending; });
+        // Wait until the folder has been quiet for a moment, but not longer than LongestDelay in all.
+        while (!m_stopping)
+        {
+            const Clock::time_point due = std::min(m_lastChange + QuietTime, m_firstChange + LongestDelay);
+            if (Clock::now() >= due)
+                break;
+            m_changesChanged.wait_until(lock, due);
+        }
+        if (m_stopping)
+            return;
+        const std::string message = m_onlyStyleSheets ? "css" : "reload";
+        m_pending = false;
+        if (!m_active)
+            continue; // pages were told "off"; nothing may follow it
+        lock.unlock();
+        Broadcast(message);
+        lock.lock();
+    }
+}
+
+void CLiveReload::Broadcast(const std::string& message, bool close)
+{
+    std::lock_guard<std::mutex> lock(m_socketsMutex);
+    for (mg_connection* pConnection : m_sockets)
+    {
+        mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
+        if (close)
+        {
+            const char normalClosure[] = {'\x03', '\xE8'}; // 1000
+            mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
+        }
+    }
+}
+
+} // namespace Corvan

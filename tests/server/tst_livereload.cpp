@@ -1,0 +1,813 @@
+// Live reload, end to end on the real `mongoose` binary: which answers carry the script, who may
+// open the socket, what a save sends, and how the server degrades. Pages and sockets are spoken
+// over raw sockets, so every header (Host, Origin, Upgrade) is the test's own.
+
+#include "server/FolderWatcher.h"
+#include "server/HtmlInjection.h"
+#include "tests/server/HeadlessBrowser.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+const QString ServerBinary = QStringLiteral(CORVAN_SERVER_BINARY);
+const QByteArray ScriptTag = "<script src=\"/__corvan/live.js\"></script>";
+const QByteArray NavigationHeaders = "Sec-Fetch-Dest: document\r\nAccept: text/html,*/*;q=0.8\r\n";
+constexpr int TimeoutMs = 5000;
+constexpr int MaxSockets = 40; // the server's cap on open live-reload sockets
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+struct Response
+{
+    int status = 0; // 0: no answer
+    QMap<QByteArray, QByteArray> headers;
+    QByteArray body;
+    QByteArray header(const char* name) const { return headers.value(QByteArray(name).toLower()); }
+};
+
+// Reads a response head (and, unless `headOnly`, a Content-Length body) from `socket`.
+Response ReadResponse(QTcpSocket& socket, bool headOnly = false)
+{
+    Response response;
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray data;
+    int headEnd = -1;
+    while ((headEnd = data.indexOf("\r\n\r\n")) < 0)
+    {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
+            (socket.state() != QAbstractSocket::ConnectedState || timer.elapsed() > TimeoutMs))
+            return response;
+        data += socket.read(1); // never past the head: socket frames may follow it
+    }
+    const QList<QByteArray> lines = data.left(headEnd).split('\n');
+    response.status = lines.value(0).trimmed().split(' ').value(1).toInt();
+    for (int i = 1; i < lines.size(); ++i)
+    {
+        const int colon = lines[i].indexOf(':');
+        if (colon > 0)
+            response.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    const qint64 length = headOnly ? 0 : response.header("Content-Length").toLongLong();
+    while (response.body.size() < length && timer.elapsed() < TimeoutMs)
+    {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
+            socket.state() != QAbstractSocket::ConnectedState)
+            break;
+        response.body += socket.read(length - response.body.size());
+    }
+    return response;
+}
+
+// A page's live-reload socket, spoken by hand: the handshake with chosen headers, then the
+// server's frames (unmasked, short text and close).
+class LiveSocket
+{
+public:
+    // The handshake's status: 101 when the server took the socket.
+    int Open(quint16 port, const QByteArray& origin, const QByteArray& host = "localhost")
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!m_socket.waitForConnected(TimeoutMs))
+            return 0;
+        const QByteArray key = QByteArray("corvan-live-test").toBase64();
+        QByteArray request = "GET /__corvan/live HTTP/1.1\r\nHost: " + host +
+                             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                             "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +
+                             key + "\r\n";
+        if (!origin.isNull())
+            request += "Origin: " + origin + "\r\n";
+        m_socket.write(request + "\r\n");
+        m_socket.waitForBytesWritten(TimeoutMs);
+        const Response response = ReadResponse(m_socket, true);
+        if (response.status == 101)
+        {
+            const QByteArray accept =
+                QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1)
+                    .toBase64();
+            if (response.header("Sec-WebSocket-Accept") != accept)
+                return -1;
+        }
+        return response.status;
+    }
+
+    // The next text message; empty when none came in `timeoutMs`, "<closed>" when the server
+    // closed the socket.
+    QByteArray Next(int timeoutMs = TimeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;)
+        {
+            if (m_buffer.size() >= 2)
+            {
+                const int opcode = m_buffer[0] & 0x0F;
+                int length = m_buffer[1] & 0x7F;
+                int offset = 2;
+                if (length == 126 && m_buffer.size() >= 4)
+                {
+                    length = (uchar(m_buffer[2]) << 8) | uchar(m_buffer[3]);
+                    offset = 4;
+                }
+                if (length < 126 && m_buffer.size() >= offset + length)
+                {
+                    const QByteArray payload = m_buffer.mid(offset, length);
+                    m_buffer.remove(0, offset + length);
+                    if (opcode == 0x1)
+                        return payload;
+                    if (opcode == 0x8)
+                        return "<closed>";
+                    continue;
+                }
+            }
+            if (m_socket.state() != QAbstractSocket::ConnectedState && m_socket.bytesAvailable() == 0)
+                return "<closed>";
+            const int left = timeoutMs - int(timer.elapsed());
+            if (left <= 0)
+                return QByteArray();
+            if (m_socket.bytesAvailable() > 0 || m_socket.waitForReadyRead(std::min(left, 100)))
+                m_buffer += m_socket.readAll();
+        }
+    }
+
+    void Close() { m_socket.abort(); }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
+
+class Server
+{
+public:
+    ~Server() { Stop(); }
+
+    bool Start(const QString& folder, const QStringList& options = {},
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        for (int attempt = 0; attempt < 3; ++attempt)
+        {
+            port = FreePort();
+            process.setWorkingDirectory(folder);
+            process.setProcessEnvironment(environment);
+            process.start(ServerBinary, options + QStringList{QString::number(port)});
+            if (!process.waitForStarted(TimeoutMs))
+                return false;
+            QElapsedTimer timer;
+            timer.start();
+            while (!process.canReadLine() && process.state() == QProcess::Running && timer.elapsed() < TimeoutMs)
+                process.waitForReadyRead(100);
+            if (process.canReadLine())
+                return true;
+            process.waitForFinished(TimeoutMs);
+        }
+        return false;
+    }
+
+    void Stop()
+    {
+        if (process.state() != QProcess::NotRunning)
+        {
+            process.kill();
+            process.waitForFinished(TimeoutMs);
+        }
+    }
+
+    // Everything the server wrote to standard error so far.
+    QByteArray Errors()
+    {
+        m_errors += process.readAllStandardError();
+        return m_errors;
+    }
+
+    Response Get(const QByteArray& target, const QByteArray& extraHeaders = QByteArray(),
+                 const QByteArray& method = "GET") const
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(TimeoutMs))
+            return Response();
+        socket.write(method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n");
+        socket.waitForBytesWritten(TimeoutMs);
+        return ReadResponse(socket, method == "HEAD");
+    }
+
+    // As a browser asks when it opens the page in a tab.
+    Response GetPage(const QByteArray& target, const QByteArray& method = "GET") const
+    {
+        return Get(target, NavigationHeaders, method);
+    }
+
+    QByteArray OwnOrigin() const { return "http://localhost:" + QByteArray::number(port); }
+
+    QProcess process;
+    quint16 port = 0;
+
+private:
+    QByteArray m_errors;
+};
+
+// A folder to serve, with the sub folders (plain and hidden) the event rows write into.
+class Site
+{
+public:
+    Site()
+    {
+        for (const char* pFolder : {"sub/deep", ".git/objects", ".cache", "__corvan"})
+            QDir().mkpath(Path(pFolder));
+    }
+    QString Path(const QString& relative) const { return m_dir.filePath("site/" + relative); }
+    QString Root() const { return Path(""); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+class TestLiveReload : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    // The page text
+    void injection_data();
+    void injection();
+    void pageNames_data();
+    void pageNames();
+    void ignoredNames_data();
+    void ignoredNames();
+
+    // What is served
+    void pagesCarryTheScript_data();
+    void pagesCarryTheScript();
+    void onlyNavigationsGetTheScript_data();
+    void onlyNavigationsGetTheScript();
+    void otherFilesAreUntouched_data();
+    void otherFilesAreUntouched();
+    void reservedNames_data();
+    void reservedNames();
+
+    // Who may listen
+    void socketHandshake_data();
+    void socketHandshake();
+    void socketLimitKeepsRequestsServed();
+
+    // What a save sends
+    void events_data();
+    void events();
+    void burstSendsOneEvent();
+    void newFoldersAreWatched();
+    void everyOpenPageIsTold();
+
+    // Turned off, or degraded
+    void noLiveReload();
+    void degrades_data();
+    void degrades();
+    void degradesWhileRunning();
+
+    // In a real browser
+    void browserShowsTheSavedText();
+};
+
+void TestLiveReload::initTestCase()
+{
+    QVERIFY2(QFileInfo(ServerBinary).isExecutable(), qPrintable(ServerBinary));
+}
+
+void TestLiveReload::injection_data()
+{
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QByteArray>("expected"); // "@" marks where the tag goes
+    QTest::newRow("body end") << QByteArray("<html><body><p>x</p></body></html>")
+                              << QByteArray("<html><body><p>x</p>@</body></html>");
+    QTest::newRow("no body end") << QByteArray("<p>x</p>") << QByteArray("<p>x</p>@");
+    QTest::newRow("empty") << QByteArray() << QByteArray("@");
+    QTest::newRow("upper case") << QByteArray("<BODY>x</BODY>\n</HTML>") << QByteArray("<BODY>x@</BODY>\n</HTML>");
+    QTest::newRow("mixed case, space") << QByteArray("x</Body >") << QByteArray("x@</Body >");
+    QTest::newRow("comments before") << QByteArray("<!-- </body> --><p>x</p><!--</body>--></body>")
+                                     << QByteArray("<!-- </body> --><p>x</p><!--</body>-->@</body>");
+    QTest::newRow("comment after") << QByteArray("x</body><!-- old: </body> -->")
+                                   << QByteArray("x@</body><!-- old: </body> -->");
+    QTest::newRow("unclosed comment") << QByteArray("x</body><!-- </body>") << QByteArray("x@</body><!-- </body>");
+    QTest::newRow("script text") << QByteArray("<script>s = '</body>';</script></body>")
+                                 << QByteArray("<script>s = '</body>';</script>@</body>");
+    QTest::newRow("script after the end") << QByteArray("</body><SCRIPT type=x>'</body>'</SCRIPT>")
+                                          << QByteArray("@</body><SCRIPT type=x>'</body>'</SCRIPT>");
+    QTest::newRow("style and textarea") << QByteArray("<style>/*</body>*/</style><textarea></body></textarea>")
+                                        << QByteArray("<style>/*</body>*/</style><textarea></body></textarea>@");
+    QTest::newRow("not a body tag") << QByteArray("x</bodyguard>") << QByteArray("x</bodyguard>@");
+    QTest::newRow("two bodies") << QByteArray("</body>x</body>") << QByteArray("</body>x@</body>");
+    QTest::newRow("UTF-8 text") << QByteArray("<p>\xc3\xa9</p></body>") << QByteArray("<p>\xc3\xa9</p>@</body>");
+    QTest::newRow("UTF-16 is left alone") << QByteArray("\xff\xfe<\0p\0>\0", 8) << QByteArray("\xff\xfe<\0p\0>\0", 8);
+}
+
+void TestLiveReload::injection()
+{
+    QFETCH(QByteArray, page);
+    QFETCH(QByteArray, expected);
+    const std::string result = Corvan::HtmlInjection::InsertBeforeBodyEnd(page.toStdString(), ScriptTag.toStdString());
+    QCOMPARE(QByteArray::fromStdString(result), QByteArray(expected).replace("@", ScriptTag));
+}
+
+void TestLiveReload::pageNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("isPage");
+    QTest::newRow("html") << "a.html" << true;
+    QTest::newRow("htm") << "a.htm" << true;
+    QTest::newRow("upper case") << "A.HTML" << true;
+    QTest::newRow("two dots") << "a.tar.html" << true;
+    QTest::newRow("xhtml") << "a.xhtml" << false;
+    QTest::newRow("html.txt") << "a.html.txt" << false;
+    QTest::newRow("htmlx") << "a.htmlx" << false;
+    QTest::newRow("no dot") << "html" << false;
+}
+
+void TestLiveReload::pageNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, isPage);
+    QCOMPARE(Corvan::HtmlInjection::IsPageName(name.toStdString()), isPage);
+}
+
+void TestLiveReload::ignoredNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ignored");
+    QTest::newRow("page") << "index.html" << false;
+    QTest::newRow("style sheet") << "a.css" << false;
+    QTest::newRow("tilde inside") << "a~b.js" << false;
+    QTest::newRow("number") << "4914" << false;
+    QTest::newRow("one hash") << "#a" << false;
+    QTest::newRow("dot file") << ".env" << true;
+    QTest::newRow("dot folder") << ".git" << true;
+    QTest::newRow("backup") << "index.html~" << true;
+    QTest::newRow("swap") << ".index.html.swp" << true;
+    QTest::newRow("swap without dot") << "index.html.swp" << true;
+    QTest::newRow("swap x") << "index.html.swx" << true;
+    QTest::newRow("auto-save") << "#index.html#" << true;
+    QTest::newRow("probe") << "4913" << true;
+}
+
+void TestLiveReload::ignoredNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, ignored);
+    QCOMPARE(Corvan::CFolderWatcher::IsIgnoredName(name.toStdString()), ignored);
+}
+
+void TestLiveReload::pagesCarryTheScript_data()
+{
+    QTest::addColumn<QString>("file"); // written with a body end, empty for none
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("html") << "page.html" << QByteArray("/page.html");
+    QTest::newRow("htm, upper case") << "OLD.HTM" << QByteArray("/OLD.HTM");
+    QTest::newRow("index page") << "index.html" << QByteArray("/");
+    QTest::newRow("index.htm in a folder") << "sub/index.htm" << QByteArray("/sub/");
+    QTest::newRow("folder listing") << "" << QByteArray("/sub/deep/");
+}
+
+void TestLiveReload::pagesCarryTheScript()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, target);
+    Site site;
+    if (!file.isEmpty())
+        WriteFile(site.Path(file), "<html><body><p>text</p></body></html>");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+
+    const Response response = server.GetPage(target);
+    QCOMPARE(response.status, 200);
+    QVERIFY2(response.header("Content-Type").startsWith("text/html"), response.header("Content-Type"));
+    QCOMPARE(response.header("Cache-Control"), QByteArray("no-cache"));
+    QCOMPARE(response.header("Content-Length").toInt(), response.body.size());
+    QCOMPARE(response.body.count(ScriptTag), 1);
+    QVERIFY2(response.body.contains(ScriptTag + "</body>"), response.body.constData());
+    if (!file.isEmpty())
+        QCOMPARE(response.body, QByteArray("<html><body><p>text</p>" + ScriptTag + "</body></html>"));
+
+    // A revalidation matches the injected page's own tag; HEAD announces the same length.
+    const QByteArray etag = response.header("ETag");
+    if (!etag.isEmpty())
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(socket.waitForConnected(TimeoutMs));
+        socket.write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\nIf-None-Match: " + etag + "\r\n" +
+                     NavigationHeaders + "\r\n");
+        QCOMPARE(ReadResponse(socket, true).status, 304);
+    }
+    QCOMPARE(server.GetPage(target, "HEAD").header("Content-Length"), response.header("Content-Length"));
+}
+
+void TestLiveReload::onlyNavigationsGetTheScript_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<bool>("injected");
+    QTest::newRow("tab") << NavigationHeaders << true;
+    QTest::newRow("frame") << QByteArray("Sec-Fetch-Dest: iframe\r\nAccept: text/html\r\n") << true;
+    QTest::newRow("browser without Sec-Fetch") << QByteArray("Accept: text/html,application/xhtml+xml\r\n") << true;
+    QTest::newRow("script's fetch") << QByteArray("Sec-Fetch-Dest: empty\r\nAccept: */*\r\n") << false;
+    QTest::newRow("script's fetch asking for HTML")
+        << QByteArray("Sec-Fetch-Dest: empty\r\nAccept: text/html\r\n") << false;
+    QTest::newRow("tool") << QByteArray("Accept: */*\r\n") << false;
+    QTest::newRow("no headers") << QByteArray() << false;
+}
+
+void TestLiveReload::onlyNavigationsGetTheScript()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(bool, injected);
+    Site site;
+    const QByteArray page = "<html><body>x</body></html>";
+    WriteFile(site.Path("page.html"), page);
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    const Response response = server.Get("/page.html", headers);
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.body.contains(ScriptTag), injected);
+    if (!injected)
+    {
+        QCOMPARE(response.body, page);
+        QCOMPARE(response.header("Accept-Ranges"), QByteArray("bytes"));
+    }
+}
+
+void TestLiveReload::otherFilesAreUntouched_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("script") << "app.js";
+    QTest::newRow("module") << "app.mjs";
+    QTest::newRow("style sheet") << "style.css";
+    QTest::newRow("text") << "notes.txt";
+    QTest::newRow("page name inside") << "page.html.txt";
+    QTest::newRow("xhtml") << "page.xhtml";
+    QTest::newRow("svg") << "image.svg";
+}
+
+void TestLiveReload::otherFilesAreUntouched()
+{
+    QFETCH(QString, file);
+    Site site;
+    const QByteArray content = "<html><body>not a page</body></html>\n";
+    WriteFile(site.Path(file), content);
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    const Response response = server.GetPage("/" + file.toUtf8());
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.body, content);
+    QCOMPARE(response.header("Accept-Ranges"), QByteArray("bytes"));
+}
+
+void TestLiveReload::reservedNames_data()
+{
+    // A user's own "__corvan" folder: the script's name stays the server's while live reload is
+    // on; every other file in it is the user's.
+    QTest::addColumn<bool>("liveReload");
+    QTest::newRow("live reload") << true;
+    QTest::newRow("--no-live-reload") << false;
+}
+
+void TestLiveReload::reservedNames()
+{
+    QFETCH(bool, liveReload);
+    Site site;
+    WriteFile(site.Path("__corvan/live.js"), "user's own script");
+    WriteFile(site.Path("__corvan/live"), "user's own file");
+    WriteFile(site.Path("__corvan/theme.css"), "user's own style");
+    Server server;
+    QVERIFY(server.Start(site.Root(), liveReload ? QStringList() : QStringList{"--no-live-reload"}));
+
+    const Response script = server.Get("/__corvan/live.js");
+    QCOMPARE(script.status, 200);
+    if (liveReload)
+    {
+        QCOMPARE(script.header("Content-Type"), QByteArray("text/javascript; charset=utf-8"));
+        QVERIFY2(script.body.contains("new WebSocket("), script.body.constData());
+        QCOMPARE(server.Get("/__corvan/live.js?v=2").body, script.body);
+        QCOMPARE(server.Get("/__corvan/live").status, 400); // only as a socket
+    }
+    else
+    {
+        QCOMPARE(script.body, QByteArray("user's own script"));
+        QCOMPARE(server.Get("/__corvan/live").body, QByteArray("user's own file"));
+    }
+    QCOMPARE(server.Get("/__corvan/theme.css").body, QByteArray("user's own style"));
+}
+
+void TestLiveReload::socketHandshake_data()
+{
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("origin"); // PORT is replaced by the server's port
+    QTest::addColumn<int>("status");
+    QTest::newRow("localhost") << QByteArray("localhost:PORT") << QByteArray("http://localhost:PORT") << 101;
+    QTest::newRow("127.0.0.1") << QByteArray("127.0.0.1:PORT") << QByteArray("http://127.0.0.1:PORT") << 101;
+    QTest::newRow("origin in upper case") << QByteArray("localhost") << QByteArray("http://LOCALHOST:PORT") << 101;
+    QTest::newRow("another site") << QByteArray("localhost") << QByteArray("http://attacker.example") << 403;
+    QTest::newRow("another port") << QByteArray("localhost") << QByteArray("http://localhost:1") << 403;
+    QTest::newRow("no port") << QByteArray("localhost") << QByteArray("http://localhost") << 403;
+    QTest::newRow("https") << QByteArray("localhost") << QByteArray("https://localhost:PORT") << 403;
+    QTest::newRow("prefix of the origin")
+        << QByteArray("localhost") << QByteArray("http://localhost:PORT.attacker") << 403;
+    QTest::newRow("opaque origin") << QByteArray("localhost") << QByteArray("null") << 403;
+    QTest::newRow("file page") << QByteArray("localhost") << QByteArray("file://") << 403;
+    QTest::newRow("no origin") << QByteArray("localhost") << QByteArray() << 403;
+    QTest::newRow("rebinding host") << QByteArray("attacker.example:PORT") << QByteArray("http://localhost:PORT")
+                                    << 403;
+}
+
+void TestLiveReload::socketHandshake()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, origin);
+    QFETCH(int, status);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    const QByteArray port = QByteArray::number(server.port);
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, origin.isNull() ? origin : QByteArray(origin).replace("PORT", port),
+                         QByteArray(host).replace("PORT", port)),
+             status);
+    if (status == 101)
+    {
+        WriteFile(site.Path("a.js"), "1");
+        QCOMPARE(socket.Next(), QByteArray("reload"));
+    }
+}
+
+void TestLiveReload::socketLimitKeepsRequestsServed()
+{
+    Site site;
+    WriteFile(site.Path("a.txt"), "served");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    std::vector<std::unique_ptr<LiveSocket>> sockets;
+    for (int i = 0; i < MaxSockets; ++i)
+    {
+        sockets.push_back(std::make_unique<LiveSocket>());
+        QCOMPARE(sockets.back()->Open(server.port, server.OwnOrigin()), 101);
+    }
+    LiveSocket refused;
+    QCOMPARE(refused.Open(server.port, server.OwnOrigin()), 503);
+
+    // With every socket open, requests are still answered, also many at once.
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 16; ++i)
+    {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(clients.back()->waitForConnected(TimeoutMs));
+        clients.back()->write("GET /a.txt HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    }
+    for (auto& client : clients)
+        QCOMPARE(ReadResponse(*client).body, QByteArray("served"));
+
+    // A closed page frees its place.
+    sockets.front()->Close();
+    int status = 0;
+    QTRY_VERIFY2_WITH_TIMEOUT((status = LiveSocket().Open(server.port, server.OwnOrigin())) == 101,
+                              qPrintable(QString("last answer: %1").arg(status)), TimeoutMs);
+    WriteFile(site.Path("a.js"), "1");
+    QCOMPARE(sockets.back()->Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::events_data()
+{
+    QTest::addColumn<QStringList>("files"); // written in this order, at once
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("style sheet") << QStringList{"style.css"} << QByteArray("css");
+    QTest::newRow("style sheet, upper case") << QStringList{"STYLE.CSS"} << QByteArray("css");
+    QTest::newRow("style sheets in sub folders") << QStringList{"sub/a.css", "sub/deep/b.css"} << QByteArray("css");
+    QTest::newRow("script") << QStringList{"app.js"} << QByteArray("reload");
+    QTest::newRow("page") << QStringList{"index.html"} << QByteArray("reload");
+    QTest::newRow("image in a sub folder") << QStringList{"sub/deep/logo.png"} << QByteArray("reload");
+    QTest::newRow("style sheet and script") << QStringList{"style.css", "app.js"} << QByteArray("reload");
+    QTest::newRow("file in the reserved folder") << QStringList{"__corvan/x.js"} << QByteArray("reload");
+    // Ignored names written with a style sheet: had any counted, the message would be "reload".
+    QTest::newRow("editors' temporary files")
+        << QStringList{"index.html~", ".index.html.swp", "index.html.swp", "x.swx", "#index.html#",
+                       "4913",        "sub/4913",        "style.css"}
+        << QByteArray("css");
+    QTest::newRow("dot files and folders")
+        << QStringList{".env", ".git/objects/ab", ".cache/app.js", "sub/.hidden.html", "style.css"}
+        << QByteArray("css");
+}
+
+void TestLiveReload::events()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QByteArray, message);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+    for (const QString& file : files)
+        WriteFile(site.Path(file), "changed");
+    QCOMPARE(socket.Next(), message);
+}
+
+void TestLiveReload::burstSendsOneEvent()
+{
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+    for (int i = 0; i < 50; ++i)
+        WriteFile(site.Path("app.js"), QByteArray::number(i));
+    QCOMPARE(socket.Next(), QByteArray("reload"));
+    // A second "reload" from the burst would come before the style sheet's event.
+    WriteFile(site.Path("style.css"), "p{}");
+    QCOMPARE(socket.Next(), QByteArray("css"));
+}
+
+void TestLiveReload::newFoldersAreWatched()
+{
+    Site site;
+    QTemporaryDir outside;
+    WriteFile(outside.filePath("moved/in/deep.css"), "p{}");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+
+    QVERIFY(QDir().mkpath(site.Path("new/inner")));
+    QCOMPARE(socket.Next(), QByteArray("reload"));
+    WriteFile(site.Path("new/inner/a.css"), "p{}");
+    QCOMPARE(socket.Next(), QByteArray("css"));
+
+    // A folder moved in with its tree, and a folder renamed: both keep being watched.
+    QVERIFY(QDir().rename(outside.filePath("moved"), site.Path("moved")));
+    QCOMPARE(socket.Next(), QByteArray("reload"));
+    WriteFile(site.Path("moved/in/deep.css"), "a{}");
+    QCOMPARE(socket.Next(), QByteArray("css"));
+    QVERIFY(QDir().rename(site.Path("new"), site.Path("renamed")));
+    QCOMPARE(socket.Next(), QByteArray("reload"));
+    WriteFile(site.Path("renamed/inner/a.css"), "a{}");
+    QCOMPARE(socket.Next(), QByteArray("css"));
+}
+
+void TestLiveReload::everyOpenPageIsTold()
+{
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket pages[3];
+    for (LiveSocket& page : pages)
+        QCOMPARE(page.Open(server.port, server.OwnOrigin()), 101);
+    pages[1].Close();
+    WriteFile(site.Path("index.html"), "new");
+    QCOMPARE(pages[0].Next(), QByteArray("reload"));
+    QCOMPARE(pages[2].Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::noLiveReload()
+{
+    Site site;
+    const QByteArray page = "<html><body>x</body></html>";
+    WriteFile(site.Path("index.html"), page);
+    Server server;
+    QVERIFY(server.Start(site.Root(), {"--no-live-reload"}));
+    QCOMPARE(server.GetPage("/").body, page);
+    QCOMPARE(server.GetPage("/sub/").body.count(ScriptTag), 0);
+    QCOMPARE(server.Get("/__corvan/live.js").status, 404);
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 404);
+
+    QProcess help;
+    help.start(ServerBinary, {"--help"});
+    QVERIFY(help.waitForFinished(TimeoutMs));
+    QVERIFY(help.readAllStandardOutput().contains("--no-live-reload PORT"));
+}
+
+void TestLiveReload::degrades_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QByteArray>("reason");
+    // 5 entries below the root, 4 folders with it (dot entries do not count).
+    QTest::newRow("too many files") << "CORVAN_TEST_MAX_ENTRIES"
+                                    << "5" << QByteArray("the folder holds 5 files or more");
+    QTest::newRow("watch limit") << "CORVAN_TEST_MAX_WATCHES"
+                                 << "3" << QByteArray("the system's limit of watched folders is reached");
+}
+
+void TestLiveReload::degrades()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, limit);
+    QFETCH(QByteArray, reason);
+    Site site;
+    const QByteArray page = "<html><body>x</body></html>";
+    WriteFile(site.Path("index.html"), page);
+    WriteFile(site.Path("sub/a.txt"), "a");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(variable, limit);
+    Server server;
+    QVERIFY(server.Start(site.Root(), {}, environment));
+
+    QTRY_VERIFY_WITH_TIMEOUT(server.Errors().contains('\n'), TimeoutMs);
+    QVERIFY2(server.Errors().startsWith("mongoose: live reload is off: " + reason), server.Errors().constData());
+    QCOMPARE(server.GetPage("/").body, page);
+    QCOMPARE(server.Get("/sub/a.txt").body, QByteArray("a"));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 404);
+    WriteFile(site.Path("index.html"), page);
+    QCOMPARE(server.Get("/").status, 200);
+    QCOMPARE(server.Errors().count('\n'), 1);
+    QCOMPARE(server.process.state(), QProcess::Running);
+}
+
+void TestLiveReload::degradesWhileRunning()
+{
+    Site site; // the root and 3 folders below it (dot folders are not watched)
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVAN_TEST_MAX_WATCHES", "5");
+    Server server;
+    QVERIFY(server.Start(site.Root(), {}, environment));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+
+    QVERIFY(QDir().mkpath(site.Path("one/too/many")));
+    QCOMPARE(socket.Next(), QByteArray("off"));
+    QCOMPARE(socket.Next(), QByteArray("<closed>"));
+    QTRY_VERIFY_WITH_TIMEOUT(server.Errors().contains('\n'), TimeoutMs);
+    QVERIFY2(server.Errors().startsWith("mongoose: live reload is off: "), server.Errors().constData());
+    WriteFile(site.Path("index.html"), "<body>x</body>");
+    QCOMPARE(server.GetPage("/").body, QByteArray("<body>x</body>"));
+    QCOMPARE(server.Errors().count('\n'), 1);
+}
+
+void TestLiveReload::browserShowsTheSavedText()
+{
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (scripts/install-deps.sh --test installs it)");
+    Site site;
+    // A strict policy: the script must come from the server, not inline.
+    const QByteArray head = "<!DOCTYPE html><html><head><meta http-equiv=\"Content-Security-Policy\" "
+                            "content=\"default-src 'self'\"><title>live</title></head><body><p id=\"text\">";
+    WriteFile(site.Path("index.html"), head + "before</p></body></html>");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+
+    CorvanTest::CHeadlessBrowser browser;
+    QString error;
+    QVERIFY2(browser.Start(chromium, QString("http://localhost:%1/index.html").arg(server.port), error),
+             qPrintable(error));
+    const QString text = "document.getElementById('text') ? document.getElementById('text').textContent : ''";
+    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate(text), QString("before"), 10000);
+
+    // The page's socket opens just after its load; a save before that would pass unseen, so the
+    // save is repeated until the page shows it.
+    QElapsedTimer timer;
+    timer.start();
+    QString shown;
+    for (int attempt = 0; attempt < 10 && shown != "after"; ++attempt)
+    {
+        WriteFile(site.Path("index.html"), head + "after</p></body></html>");
+        QElapsedTimer wait;
+        wait.start();
+        while ((shown = browser.Evaluate(text)) != "after" && wait.elapsed() < 1000)
+            QTest::qWait(20);
+    }
+    QCOMPARE(shown, QString("after"));
+}
+
+QTEST_GUILESS_MAIN(TestLiveReload)
+#include "tst_livereload.moc"
