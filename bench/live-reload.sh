@@ -11,87 +11,36 @@
 # Usage: bench/live-reload.sh      (BUILD_DIR=build SAVES=20 ROUNDS=3 DURATION=5s by default)
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 SAVES=${SAVES:-20}
-ROUNDS=${ROUNDS:-3}
-DURATION=${DURATION:-5s}
 SERVER_BENCH=${SERVER_BENCH:-1}
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/lib.sh"
 
-missing=()
-command -v chromium >/dev/null || missing+=(chromium)
-command -v wrk >/dev/null || missing+=(wrk)
-command -v curl >/dev/null || missing+=(curl)
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing benchmark tools: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-
+install_tools chromium wrk curl
 cmake --build "$BUILD_DIR" --target mongoose bench_livereload -- -j2 >/dev/null
-SERVER=$BUILD_DIR/bin/mongoose
 
 echo "== Save to page (headless Chromium, $SAVES saves each)"
 "$BUILD_DIR/bin/bench_livereload" "$SERVER" "$(command -v chromium)" "$SAVES"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A copy under another name: the tool and its tests end every process named `mongoose`.
-cp "$SERVER" "$work/mongoose-bench"
-site=$work/site
-mkdir -p "$site"
+make_work_folder
 head -c 1024 /dev/urandom >"$site/small.bin"
 { printf '<!DOCTYPE html><html><body><p>'; head -c 900 /dev/zero | tr '\0' 'x'; printf '</p></body></html>\n'; } \
     >"$site/small.html"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_for_port() {
-    for _ in $(seq 200); do
-        curl -s -o /dev/null "http://127.0.0.1:$1/small.bin" && return 0
-        sleep 0.05
-    done
-    echo "error: nothing listens on port $1" >&2
-    exit 1
-}
-
 on_port=$(free_port)
-(cd "$site" && exec "$work/mongoose-bench" "$on_port" >/dev/null) &
-pids+=($!)
+start_server "$on_port"
 off_port=$(free_port)
-(cd "$site" && exec "$work/mongoose-bench" --no-live-reload "$off_port" >/dev/null) &
-pids+=($!)
-wait_for_port "$on_port"
-wait_for_port "$off_port"
-
-rps() {
-    local port=$1 path=$2
-    shift 2
-    local output
-    output=$(wrk -t2 -c50 -d"$DURATION" "$@" "http://127.0.0.1:$port/$path")
-    if grep -q "Non-2xx" <<<"$output"; then
-        echo "error: port $port answered $path with errors:" >&2
-        echo "$output" >&2
-        exit 1
-    fi
-    awk '/Requests\/sec/ {print $2}' <<<"$output"
-}
-median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+start_server --no-live-reload "$off_port"
+wait_for_port "$on_port" small.bin
+wait_for_port "$off_port" small.bin
 
 declare -A results
 for round in $(seq "$ROUNDS"); do
     for mode in on off; do
         port_var=${mode}_port
-        results[bin_$mode]+=" $(rps "${!port_var}" small.bin)"
-        results[html_$mode]+=" $(rps "${!port_var}" small.html)"
-        results[nav_$mode]+=" $(rps "${!port_var}" small.html -H 'Sec-Fetch-Dest: document' -H 'Accept: text/html')"
+        results[bin_$mode]+=" $(rps "${!port_var}" 50 small.bin)"
+        results[html_$mode]+=" $(rps "${!port_var}" 50 small.html)"
+        results[nav_$mode]+=" $(rps "${!port_var}" 50 small.html -H 'Sec-Fetch-Dest: document' -H 'Accept: text/html')"
     done
     echo "round $round done"
 done
@@ -106,8 +55,7 @@ for kind in bin html nav; do
     esac
     on=$(echo "${results[${kind}_on]}" | median)
     off=$(echo "${results[${kind}_off]}" | median)
-    printf '  %-32s on %9s   off %9s   on/off %s\n' "$label" "$on" "$off" \
-        "$(awk -v a="$on" -v b="$off" 'BEGIN {printf "%.2f", a / b}')"
+    printf '  %-32s on %9s   off %9s   on/off %s\n' "$label" "$on" "$off" "$(ratio "$on" "$off")"
 done
 
 if [ "$SERVER_BENCH" = 1 ] && [ -x "$ROOT/bench/server-throughput.sh" ]; then

@@ -10,59 +10,21 @@
 # Usage: bench/server-throughput.sh            (BUILD_DIR=build ROUNDS=3 DURATION=5s by default)
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD_DIR=${BUILD_DIR:-$ROOT/build}
-ROUNDS=${ROUNDS:-3}
-DURATION=${DURATION:-5s}
-SERVER=$BUILD_DIR/bin/mongoose
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/lib.sh"
 [ -x "$SERVER" ] || { echo "error: $SERVER is missing; build first (make build)" >&2; exit 1; }
 
-# The benchmark's own tools, installed here rather than by the project's set-up.
-missing=()
-command -v wrk >/dev/null || missing+=(wrk)
-command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || missing+=(nginx-light)
-command -v curl >/dev/null || missing+=(curl)
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing benchmark tools: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+install_tools wrk nginx:nginx-light curl
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A copy under another name: the tool and its tests end every process named `mongoose`, which
-# would otherwise end the benchmark's server halfway through a run.
-cp "$SERVER" "$work/mongoose-bench"
-
-site=$work/site
-mkdir -p "$site"
+make_work_folder
 chmod 755 "$work" # nginx's workers run as an unprivileged user
 head -c 1024 /dev/urandom >"$site/small.html"
 head -c $((10 * 1024 * 1024)) /dev/urandom >"$site/big.bin"
 truncate -s 1G "$site/huge.bin" # sparse: costs no disk, still 1 GiB to stream
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_for_port() {
-    for _ in $(seq 200); do
-        curl -s -o /dev/null "http://127.0.0.1:$1/small.html" && return 0
-        sleep 0.05
-    done
-    echo "error: nothing listens on port $1" >&2
-    exit 1
-}
-
 ours_port=$(free_port)
-(cd "$site" && exec "$work/mongoose-bench" "$ours_port" >/dev/null) &
-pids+=($!)
+start_server "$ours_port"
 
 nginx_port=$(free_port)
 mkdir -p "$work/nginx"
@@ -91,22 +53,9 @@ python_port=$(free_port)
 python3 -m http.server --bind 127.0.0.1 --directory "$site" "$python_port" >/dev/null 2>&1 &
 pids+=($!)
 
-wait_for_port "$ours_port"
-wait_for_port "$nginx_port"
-wait_for_port "$python_port"
-
-rps() {
-    local output
-    output=$(wrk -t2 -c"$2" -d"$DURATION" "http://127.0.0.1:$1/$3")
-    if grep -q "Non-2xx" <<<"$output"; then
-        echo "error: port $1 answered $3 with errors:" >&2
-        echo "$output" >&2
-        exit 1
-    fi
-    awk '/Requests\/sec/ {print $2}' <<<"$output"
-}
-median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+wait_for_port "$ours_port" small.html
+wait_for_port "$nginx_port" small.html
+wait_for_port "$python_port" small.html
 
 declare -A results
 for round in $(seq "$ROUNDS"); do
@@ -129,10 +78,9 @@ big_nginx=$(echo "${results[big_nginx]}" | median)
 
 # Memory: a fresh instance, idle, then while one client streams the 1 GiB file.
 mem_port=$(free_port)
-(cd "$site" && exec "$work/mongoose-bench" "$mem_port" >/dev/null) &
+start_server "$mem_port"
 mem_pid=$!
-pids+=("$mem_pid")
-wait_for_port "$mem_port"
+wait_for_port "$mem_port" small.html
 sleep 0.5
 idle_kib=$(awk '/VmRSS/ {print $2}' "/proc/$mem_pid/status")
 curl -s -o /dev/null "http://127.0.0.1:$mem_port/huge.bin"

@@ -1,6 +1,7 @@
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
+#include "tests/common/MessageRecorder.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,16 +20,10 @@
 #include <QtTest>
 
 using namespace Corvan;
+using namespace CorvanTest;
 
 namespace
 {
-struct Shown
-{
-    QWidget* parent;
-    QString title;
-    QString text;
-};
-
 const QString DefaultTitle = QStringLiteral("Corvan Atelier 9");
 
 // What a drag sequence did: whether the enter was accepted and whether the drop was.
@@ -121,12 +116,8 @@ void TestDropArea::initTestCase()
 void TestDropArea::init()
 {
     m_launched.clear();
-    m_shown.clear();
     CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler([this](const QString& path) { m_launched.append(path); });
-    UserMessage::SetRecorder(
-        [this](QWidget* parent, const QString& title, const QString& text) {
-            m_shown.append({parent, title, text});
-        });
+    RecordMessages(m_shown);
 }
 
 void TestDropArea::cleanup()

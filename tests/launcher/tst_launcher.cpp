@@ -6,6 +6,7 @@
 #include "mainwindow/UserMessage.h"
 #include "platform/ProcessSweep.h"
 #include "productidentity/ProductIdentity.h"
+#include "tests/common/MessageRecorder.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -24,21 +25,10 @@
 #include <csignal>
 
 using namespace Corvan;
+using namespace CorvanTest;
 
 namespace
 {
-struct Shown
-{
-    QString title;
-    QString text;
-    bool busyCursor;
-};
-
-bool BusyCursor()
-{
-    return QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-}
-
 // Gone means reaped or a zombie: either way it holds no port any more.
 bool IsGone(qint64 pid)
 {
@@ -145,17 +135,13 @@ void TestLauncher::initTestCase()
 void TestLauncher::init()
 {
     m_opened.clear();
-    m_shown.clear();
     m_busyWhenOpened = false;
     m_pSite = std::make_unique<QTemporaryDir>();
     QVERIFY(m_pSite->isValid());
     m_pWindow = std::make_unique<CCorvanHTMLStarter>();
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
-    UserMessage::SetRecorder(
-        [this](QWidget*, const QString& title, const QString& text) {
-            m_shown.append({title, text, BusyCursor()});
-        });
+    RecordMessages(m_shown);
 }
 
 void TestLauncher::cleanup()

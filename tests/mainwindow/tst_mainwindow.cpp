@@ -1,6 +1,7 @@
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
+#include "tests/common/MessageRecorder.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -17,16 +18,10 @@
 #include <QtTest>
 
 using namespace Corvan;
+using namespace CorvanTest;
 
 namespace
 {
-struct Shown
-{
-    QWidget* parent;
-    QString title;
-    QString text;
-};
-
 template <typename T>
 T* Child(QWidget* window, const char* name)
 {
@@ -80,13 +75,9 @@ private:
 void TestMainWindow::init()
 {
     m_opened.clear();
-    m_shown.clear();
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
-    UserMessage::SetRecorder(
-        [this](QWidget* parent, const QString& title, const QString& text) {
-            m_shown.append({parent, title, text});
-        });
+    RecordMessages(m_shown);
 }
 
 void TestMainWindow::cleanup()

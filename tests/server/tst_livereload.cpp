@@ -5,15 +5,14 @@
 #include "server/FolderWatcher.h"
 #include "server/HtmlInjection.h"
 #include "tests/server/HeadlessBrowser.h"
+#include "tests/server/ServerTestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,72 +20,14 @@
 #include <memory>
 #include <vector>
 
+using namespace CorvanTest;
+
 namespace
 {
 
-const QString ServerBinary = QStringLiteral(CORVAN_SERVER_BINARY);
 const QByteArray ScriptTag = "<script src=\"/__corvan/live.js\"></script>";
 const QByteArray NavigationHeaders = "Sec-Fetch-Dest: document\r\nAccept: text/html,*/*;q=0.8\r\n";
-constexpr int TimeoutMs = 5000;
 constexpr int MaxSockets = 40; // the server's cap on open live-reload sockets
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
-void WriteFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-struct Response
-{
-    int status = 0; // 0: no answer
-    QMap<QByteArray, QByteArray> headers;
-    QByteArray body;
-    QByteArray header(const char* name) const { return headers.value(QByteArray(name).toLower()); }
-};
-
-// Reads a response head (and, unless `headOnly`, a Content-Length body) from `socket`.
-Response ReadResponse(QTcpSocket& socket, bool headOnly = false)
-{
-    Response response;
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray data;
-    int headEnd = -1;
-    while ((headEnd = data.indexOf("\r\n\r\n")) < 0)
-    {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
-            (socket.state() != QAbstractSocket::ConnectedState || timer.elapsed() > TimeoutMs))
-            return response;
-        data += socket.read(1); // never past the head: socket frames may follow it
-    }
-    const QList<QByteArray> lines = data.left(headEnd).split('\n');
-    response.status = lines.value(0).trimmed().split(' ').value(1).toInt();
-    for (int i = 1; i < lines.size(); ++i)
-    {
-        const int colon = lines[i].indexOf(':');
-        if (colon > 0)
-            response.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
-    }
-    const qint64 length = headOnly ? 0 : response.header("Content-Length").toLongLong();
-    while (response.body.size() < length && timer.elapsed() < TimeoutMs)
-    {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
-            socket.state() != QAbstractSocket::ConnectedState)
-            break;
-        response.body += socket.read(length - response.body.size());
-    }
-    return response;
-}
 
 // A page's live-reload socket, spoken by hand: the handshake with chosen headers, then the
 // server's frames (unmasked, short text and close).
@@ -166,74 +107,14 @@ private:
     QByteArray m_buffer;
 };
 
-class Server
+// The shared server, plus pages asked for as a browser asks when it opens them in a tab.
+class Server : public CServerProcess
 {
 public:
-    ~Server() { Stop(); }
-
-    bool Start(const QString& folder, const QStringList& options = {},
-               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-    {
-        for (int attempt = 0; attempt < 3; ++attempt)
-        {
-            port = FreePort();
-            process.setWorkingDirectory(folder);
-            process.setProcessEnvironment(environment);
-            process.start(ServerBinary, options + QStringList{QString::number(port)});
-            if (!process.waitForStarted(TimeoutMs))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            while (!process.canReadLine() && process.state() == QProcess::Running && timer.elapsed() < TimeoutMs)
-                process.waitForReadyRead(100);
-            if (process.canReadLine())
-                return true;
-            process.waitForFinished(TimeoutMs);
-        }
-        return false;
-    }
-
-    void Stop()
-    {
-        if (process.state() != QProcess::NotRunning)
-        {
-            process.kill();
-            process.waitForFinished(TimeoutMs);
-        }
-    }
-
-    // Everything the server wrote to standard error so far.
-    QByteArray Errors()
-    {
-        m_errors += process.readAllStandardError();
-        return m_errors;
-    }
-
-    Response Get(const QByteArray& target, const QByteArray& extraHeaders = QByteArray(),
-                 const QByteArray& method = "GET") const
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(TimeoutMs))
-            return Response();
-        socket.write(method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n");
-        socket.waitForBytesWritten(TimeoutMs);
-        return ReadResponse(socket, method == "HEAD");
-    }
-
-    // As a browser asks when it opens the page in a tab.
     Response GetPage(const QByteArray& target, const QByteArray& method = "GET") const
     {
         return Get(target, NavigationHeaders, method);
     }
-
-    QByteArray OwnOrigin() const { return "http://localhost:" + QByteArray::number(port); }
-
-    QProcess process;
-    quint16 port = 0;
-
-private:
-    QByteArray m_errors;
 };
 
 // A folder to serve, with the sub folders (plain and hidden) the event rows write into.

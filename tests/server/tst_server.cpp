@@ -2,6 +2,7 @@
 // over raw sockets, so every byte of a request (malformed targets, odd Host headers) is ours.
 
 #include "server/ServerProtocol.h"
+#include "tests/server/ServerTestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,145 +20,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-namespace
-{
-
-const QString ServerBinary = QStringLiteral(CORVAN_SERVER_BINARY);
-constexpr int TimeoutMs = 5000;
-
-struct Response
-{
-    int status = 0;                       // 0: the connection closed (or timed out) without an answer
-    QMap<QByteArray, QByteArray> headers; // lower-case names
-    QByteArray body;
-    QByteArray header(const char* name) const { return headers.value(QByteArray(name).toLower()); }
-};
-
-// Reads one response from `socket`; HEAD and 304 answers have no body whatever their length says.
-Response ReadResponse(QTcpSocket& socket, bool noBody = false)
-{
-    Response response;
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray data;
-    int headEnd = -1;
-    while ((headEnd = data.indexOf("\r\n\r\n")) < 0)
-    {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100))
-        {
-            if (socket.state() != QAbstractSocket::ConnectedState || timer.elapsed() > TimeoutMs)
-                return response;
-        }
-        data += socket.read(1); // never read past this response
-    }
-    const QList<QByteArray> lines = data.left(headEnd).split('\n');
-    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
-    response.status = statusLine.value(1).toInt();
-    for (int i = 1; i < lines.size(); ++i)
-    {
-        const int colon = lines[i].indexOf(':');
-        if (colon > 0)
-            response.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
-    }
-    if (noBody || response.status == 304)
-        return response;
-    const qint64 length = response.header("Content-Length").toLongLong();
-    while (response.body.size() < length && timer.elapsed() < TimeoutMs)
-    {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(100) &&
-            socket.state() != QAbstractSocket::ConnectedState)
-            break;
-        response.body += socket.read(length - response.body.size());
-    }
-    return response;
-}
-
-QByteArray Request(const QByteArray& target, const QByteArray& extraHeaders = QByteArray(),
-                   const QByteArray& method = "GET")
-{
-    return method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
-}
-
-// Finds a port that is free right now. The server is started on it at once; a rare race with
-// another program is caught by the start helper's retry.
-quint16 FreePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
-void WriteFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-class Server
-{
-public:
-    ~Server() { Stop(); }
-
-    // Starts the server in `folder` and waits for its ready line; false if it did not come.
-    bool Start(const QString& folder)
-    {
-        for (int attempt = 0; attempt < 3; ++attempt)
-        {
-            port = FreePort();
-            process.setWorkingDirectory(folder);
-            process.start(ServerBinary, {QString::number(port)});
-            if (!process.waitForStarted(TimeoutMs))
-                return false;
-            QElapsedTimer timer;
-            timer.start();
-            while (!process.canReadLine() && process.state() == QProcess::Running && timer.elapsed() < TimeoutMs)
-                process.waitForReadyRead(100);
-            if (process.canReadLine())
-            {
-                readyLine = process.readLine();
-                return true;
-            }
-            process.waitForFinished(TimeoutMs);
-            if (process.exitCode() != Corvan::ServerProtocol::ExitPortInUse)
-                return false;
-        }
-        return false;
-    }
-
-    void Stop()
-    {
-        if (process.state() != QProcess::NotRunning)
-        {
-            process.kill();
-            process.waitForFinished(TimeoutMs);
-        }
-    }
-
-    // One raw request on its own connection.
-    Response Exchange(const QByteArray& rawRequest, bool noBody = false) const
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(TimeoutMs))
-            return Response();
-        socket.write(rawRequest);
-        socket.waitForBytesWritten(TimeoutMs);
-        return ReadResponse(socket, noBody);
-    }
-    Response Get(const QByteArray& target, const QByteArray& extraHeaders) const
-    {
-        return Exchange(Request(target, extraHeaders));
-    }
-
-    QProcess process;
-    quint16 port = 0;
-    QByteArray readyLine;
-};
-
-} // namespace
+using namespace CorvanTest;
+using Server = CServerProcess;
 
 class TestServer : public QObject
 {
