@@ -226,6 +226,13 @@ void CLiveReload::OnReady(mg_connection* pConnection, void* pData)
 {
     auto* pSelf = static_cast<CLiveReload*>(pData);
     std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
+    // The page has its 101 before this runs. Had watching failed in between, the broadcast of
+    // "off" missed this socket: tell it here (m_active turns false before that broadcast locks).
+    if (!pSelf->m_active)
+    {
+        SendOff(pConnection);
+        return;
+    }
     pSelf->m_sockets.push_back(pConnection);
 }
 
@@ -283,7 +290,7 @@ void CLiveReload::OnFailure(const std::string& reason)
     OnWatching(); // sockets waiting for the scan get their answer now
     std::fprintf(stderr, "mongoose: live reload is off: %s\n", reason.c_str());
     std::fflush(stderr);
-    Broadcast("off", true);
+    BroadcastOff();
 }
 
 void CLiveReload::Debounce()
@@ -312,18 +319,26 @@ void CLiveReload::Debounce()
     }
 }
 
-void CLiveReload::Broadcast(const std::string& message, bool close)
+void CLiveReload::Broadcast(const std::string& message)
 {
     std::lock_guard<std::mutex> lock(m_socketsMutex);
     for (mg_connection* pConnection : m_sockets)
-    {
         mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
-        if (close)
-        {
-            const char normalClosure[] = {'\x03', '\xE8'}; // 1000
-            mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
-        }
-    }
+}
+
+void CLiveReload::BroadcastOff()
+{
+    std::lock_guard<std::mutex> lock(m_socketsMutex);
+    for (mg_connection* pConnection : m_sockets)
+        SendOff(pConnection);
+}
+
+void CLiveReload::SendOff(mg_connection* pConnection)
+{
+    static const char off[] = "off";
+    mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, off, sizeof off - 1);
+    const char normalClosure[] = {'\x03', '\xE8'}; // 1000
+    mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
 }
 
 } // namespace Corvan

@@ -94,7 +94,10 @@ private:
     void OnChange(const std::string& relativePath);
     void OnFailure(const std::string& reason);
     void Debounce();
-    void Broadcast(const std::string& message, bool close = false);
+    void Broadcast(const std::string& message);
+    // Tells every open page that live reload is off for good, and closes its socket.
+    void BroadcastOff();
+    static void SendOff(mg_connection* pConnection);
     int OpenSockets() const;
 
     std::string m_strRoot;
