@@ -5,10 +5,13 @@
 
 #include "mainwindow/UserMessage.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
 #include <QList>
+#include <QMessageBox>
 #include <QString>
+#include <QTimer>
 
 namespace CorvanTest
 {
@@ -36,5 +39,46 @@ inline void RecordMessages(QList<Shown>& shown)
             shown.append({parent, title, text, BusyCursor()});
         });
 }
+
+// For the smoke tests of the real box: while it lives, notes what the first modal message box
+// says and closes it with its Ok button (or rejects it when it has none). It clicks rather than
+// asserts, since a failed check inside a timer would not fail the test: assert on its fields.
+class CRealBoxCloser
+{
+public:
+    QString title;
+    QString text;
+    QWidget* parent = nullptr;
+    int buttons = -1;
+    bool hasOk = false;
+
+    CRealBoxCloser()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this]
+                         {
+                             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                             if (!box)
+                                 return;
+                             title = box->windowTitle();
+                             text = box->text();
+                             parent = box->parentWidget();
+                             buttons = box->buttons().size();
+                             if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                             {
+                                 hasOk = true;
+                                 ok->click();
+                             }
+                             else
+                             {
+                                 box->reject();
+                             }
+                         });
+        m_timer.start(10);
+    }
+
+private:
+    QTimer m_timer;
+};
 
 } // namespace CorvanTest

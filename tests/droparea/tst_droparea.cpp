@@ -322,43 +322,16 @@ void TestDropArea::refusalShowsTheRealBox()
     parent.show();
     QVERIFY(QTest::qWaitForWindowExposed(&parent));
 
-    QString title, text;
-    QWidget* boxParent = nullptr;
-    int buttons = -1;
-    bool hasOk = false;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout,
-            [&]
-            {
-                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                if (!box)
-                    return;
-                title = box->windowTitle();
-                text = box->text();
-                boxParent = box->parentWidget();
-                buttons = box->buttons().size();
-                // Clicking rather than asserting: a failed check in here would not fail the test.
-                if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-                {
-                    hasOk = true;
-                    ok->click();
-                }
-                else
-                {
-                    box->reject();
-                }
-            });
-    closer.start(10);
+    CRealBoxCloser closer;
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(PathOf(QStringLiteral("notes.txt")))});
     Drag(area, &mime);
-    closer.stop();
 
-    QCOMPARE(title, DefaultTitle);
-    QCOMPARE(text, QStringLiteral("notes.txt is not supported"));
-    QCOMPARE(boxParent, area);
-    QCOMPARE(buttons, 1);
-    QVERIFY(hasOk);
+    QCOMPARE(closer.title, DefaultTitle);
+    QCOMPARE(closer.text, QStringLiteral("notes.txt is not supported"));
+    QCOMPARE(closer.parent, area);
+    QCOMPARE(closer.buttons, 1);
+    QVERIFY(closer.hasOk);
     QVERIFY(m_launched.isEmpty());
 }
 

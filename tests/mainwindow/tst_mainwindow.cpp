@@ -196,26 +196,11 @@ void TestMainWindow::copyShowsTheRealBox()
     UserMessage::SetRecorder({});
     CCorvanHTMLStarter window;
     window.show();
-    QString title, text;
-    int buttons = -1;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout,
-            [&]
-            {
-                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                if (!box)
-                    return;
-                title = box->windowTitle();
-                text = box->text();
-                buttons = box->buttons().size();
-                box->button(QMessageBox::Ok)->click();
-            });
-    closer.start(10);
+    CRealBoxCloser closer;
     Child<QPushButton>(&window, "copyToClipboardPushButton")->click();
-    closer.stop();
-    QCOMPARE(title, QStringLiteral("Corvan"));
-    QCOMPARE(text, QStringLiteral("URL Copied"));
-    QCOMPARE(buttons, 1);
+    QCOMPARE(closer.title, QStringLiteral("Corvan"));
+    QCOMPARE(closer.text, QStringLiteral("URL Copied"));
+    QCOMPARE(closer.buttons, 1);
 }
 
 void TestMainWindow::linkOpensTheVendorPage_data()
