@@ -3,7 +3,7 @@
 #include "server/HtmlInjection.h"
 #include "server/HttpRules.h"
 #include "server/LiveReload.h"
-#include "server/ServerPlatform.h"
+#include "platform/ServerPlatform.h"
 
 #include <civetweb.h>
 

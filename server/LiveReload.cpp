@@ -1,6 +1,6 @@
 #include "server/LiveReload.h"
 
-#include "server/ServerPlatform.h"
+#include "platform/ServerPlatform.h"
 
 #include <civetweb.h>
 

@@ -8,7 +8,7 @@
 //   "css"     only style sheets changed: fetch them again in place
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
 
-#include "server/FolderWatcher.h"
+#include "platform/FolderWatcher.h"
 
 #include <atomic>
 #include <chrono>

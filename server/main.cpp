@@ -2,7 +2,7 @@
 // The words it prints and its exit codes are the contract in ServerProtocol.h.
 
 #include "server/CFileServer.h"
-#include "server/ServerPlatform.h"
+#include "platform/ServerPlatform.h"
 #include "server/ServerProtocol.h"
 
 #include <civetweb.h>
