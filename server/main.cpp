@@ -1,8 +1,8 @@
 // mongoose [--no-live-reload] PORT: serves the working directory on http://127.0.0.1:PORT/ until SIGTERM or SIGINT.
 // The words it prints and its exit codes are the contract in ServerProtocol.h.
 
-#include "server/CFileServer.h"
 #include "platform/ServerPlatform.h"
+#include "server/CFileServer.h"
 #include "server/ServerProtocol.h"
 
 #include <civetweb.h>
