@@ -170,8 +170,8 @@ bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::i
     std::int64_t remaining = length;
     while (remaining > 0)
     {
-        const std::size_t wanted = static_cast<std::size_t>(
-            std::min<std::int64_t>(remaining, static_cast<std::int64_t>(capacity - filled)));
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(capacity - filled)));
         const long long count = file.ReadAt(pBuffer + filled, wanted, offset);
         if (count <= 0)
         {
