@@ -1,7 +1,7 @@
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
-#include "tests/common/MessageRecorder.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QClipboard>

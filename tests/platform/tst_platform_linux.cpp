@@ -1,6 +1,7 @@
 // The sweep and the port-owner lookup against real processes and sockets.
 #include "platform/PortOwner.h"
 #include "platform/ProcessSweep.h"
+#include "tests/support/Check.h"
 
 #include <chrono>
 #include <csignal>
@@ -20,15 +21,7 @@ using namespace Corvan::Platform;
 
 namespace
 {
-int g_failures = 0;
-
-void Check(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    ++g_failures;
-    std::fprintf(stderr, "FAIL: %s\n", what);
-}
+using CorvanTest::Check;
 
 const std::string SleeperDir = CORVAN_SLEEPER_DIR;
 
@@ -142,7 +135,5 @@ int main()
     TestSweepEndsExactlyTheServers();
     TestSweepFindsARebuiltServer();
     TestPortOwner();
-    if (g_failures == 0)
-        std::puts("tst_platform: all passed");
-    return g_failures == 0 ? 0 : 1;
+    return CorvanTest::Summary();
 }
