@@ -47,7 +47,7 @@ QString CommandLineFile(const QStringList& arguments, const QString& strWorkingF
     if (strArgument.contains(QLatin1String("://")))
         return QString();
     // The running tool that may get this path has another working folder: make it absolute here.
-    return QDir::toNativeSeparators(QDir(strWorkingFolder).absoluteFilePath(strArgument));
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir(strWorkingFolder).absoluteFilePath(strArgument)));
 }
 
 void ShowAtBottomRight(QWidget* window)

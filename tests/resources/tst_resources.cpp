@@ -142,8 +142,8 @@ void TestResources::collectionContents_data()
     QTest::addColumn<QString>("collection");
     QTest::addColumn<QStringList>("files");
     QTest::newRow("CorvanHTMLStarter") << QStringLiteral(":/CorvanHTMLStarter")
-                                       << QStringList{"SmallClose.png", "SmallClose@2x.png", "Tools_iconz.png",
-                                                      "Tools_iconz@2x.png", "logoBG.png", "logoBG@2x.png"};
+                                       << QStringList{"SmallClose.png",     "SmallClose@2x.png", "Tools_iconz.png",
+                                                      "Tools_iconz@2x.png", "logoBG.png",        "logoBG@2x.png"};
     QTest::newRow("CorvanCustomizedUI") << QStringLiteral(":/CorvanCustomizedUI")
                                         << QStringList{"Arrow_disabled.png",
                                                        "Arrow_down_dark.png",
