@@ -50,8 +50,9 @@ public:
         if (line.endsWith('\n'))
             line.chop(1);
         const int blank = line.indexOf(' ');
-        return blank < 0 ? QString::fromUtf8(line)
-                         : QString::fromUtf8(line.left(blank + 1) + QByteArray::fromPercentEncoding(line.mid(blank + 1)));
+        return blank < 0
+                   ? QString::fromUtf8(line)
+                   : QString::fromUtf8(line.left(blank + 1) + QByteArray::fromPercentEncoding(line.mid(blank + 1)));
     }
 
     QProcess& Process() { return m_process; }
