@@ -39,10 +39,8 @@ void TestHighDpi::imagesComeAtTwiceThePixels_data()
     QTest::addColumn<QString>("what");
     QTest::addColumn<QSize>("logical");
     QTest::addColumn<QString>("sharp");
-    QTest::newRow("close button") << "close" << QSize(13, 13)
-                                  << ":/CorvanHTMLStarter/Resources/SmallClose@2x.png";
-    QTest::newRow("window icon") << "window" << QSize(128, 128)
-                                 << ":/CorvanHTMLStarter/Resources/Tools_iconz@2x.png";
+    QTest::newRow("close button") << "close" << QSize(13, 13) << ":/CorvanHTMLStarter/Resources/SmallClose@2x.png";
+    QTest::newRow("window icon") << "window" << QSize(128, 128) << ":/CorvanHTMLStarter/Resources/Tools_iconz@2x.png";
 }
 
 void TestHighDpi::imagesComeAtTwiceThePixels()
