@@ -30,8 +30,7 @@ int main()
         Check(Platform::PeerIsSameUser(reinterpret_cast<std::intptr_t>(server)), "the client is this user");
         Check(Platform::PeerIsSameUser(reinterpret_cast<std::intptr_t>(client)), "the server is this user");
     }
-    Check(!Platform::PeerIsSameUser(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)),
-          "no pipe, no same user");
+    Check(!Platform::PeerIsSameUser(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)), "no pipe, no same user");
     if (client != INVALID_HANDLE_VALUE)
         CloseHandle(client);
     if (server != INVALID_HANDLE_VALUE)
