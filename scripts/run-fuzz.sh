@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs each fuzz target for a given time: run-fuzz.sh BUILD_DIR SECONDS TARGET...
+# Each starts from its committed seeds (tests/fuzz/corpus/TARGET, never written to) plus what
+# earlier runs found (BUILD_DIR/corpus/TARGET). Any finding fails the run; its input is kept in
+# BUILD_DIR/findings.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=$1 seconds=$2
+shift 2
+
+mkdir -p "$build_dir/findings"
+failed=()
+for target in "$@"; do
+    mkdir -p "$build_dir/corpus/$target"
+    echo "fuzz: $target for ${seconds}s"
+    if ! "$build_dir/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$build_dir/findings/$target-" \
+        "$build_dir/corpus/$target" "tests/fuzz/corpus/$target" >"$build_dir/$target.log" 2>&1; then
+        failed+=("$target")
+        echo "fuzz: $target FOUND A FAULT; its log follows (input in $build_dir/findings)" >&2
+        tail -n 40 "$build_dir/$target.log" >&2
+        continue
+    fi
+    grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build_dir/$target.log" | sed "s/^/fuzz: $target /"
+done
+[ ${#failed[@]} -eq 0 ] || { echo "fuzz: findings in ${failed[*]}" >&2; exit 1; }
