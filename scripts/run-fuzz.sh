@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs each fuzz target for a given time: run-fuzz.sh BUILD_DIR SECONDS TARGET...
 # Each starts from its committed seeds (tests/fuzz/corpus/TARGET, never written to) plus what
-# earlier runs found (BUILD_DIR/corpus/TARGET). Any finding fails the run; its input is kept in
-# BUILD_DIR/findings.
+# earlier runs found (BUILD_DIR/corpus/TARGET), with tests/fuzz/TARGET.dict when there is one. Any
+# finding fails the run; its input is kept in BUILD_DIR/findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=$1 seconds=$2
@@ -17,7 +17,9 @@ failed=()
 for target in "$@"; do
     mkdir -p "$build_dir/corpus/$target"
     echo "fuzz: $target for ${seconds}s"
-    if ! "$build_dir/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    dictionary=()
+    [ -f "tests/fuzz/$target.dict" ] && dictionary=(-dict="tests/fuzz/$target.dict")
+    if ! "$build_dir/bin/$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build_dir/findings/$target-" \
         "$build_dir/corpus/$target" "tests/fuzz/corpus/$target" >"$build_dir/$target.log" 2>&1; then
         failed+=("$target")
