@@ -19,7 +19,9 @@ for target in "$@"; do
     echo "fuzz: $target for ${seconds}s"
     dictionary=()
     [ -f "tests/fuzz/$target.dict" ] && dictionary=(-dict="tests/fuzz/$target.dict")
-    if ! "$build_dir/bin/$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    # libFuzzer's timeout is wall-clock time: on a shared machine a starved run can stall for
+    # seconds on an input that takes milliseconds, so only a true hang may count.
+    if ! "$build_dir/bin/$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build_dir/findings/$target-" \
         "$build_dir/corpus/$target" "tests/fuzz/corpus/$target" >"$build_dir/$target.log" 2>&1; then
         failed+=("$target")
