@@ -13,6 +13,8 @@ case "${1:-}" in
     --test) packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium desktop-file-utils) ;;
     # The Windows check needs only the cross compiler and wine, not the Qt build.
     --windows) packages=(cmake g++-mingw-w64-x86-64-posix wine64) ;;
+    # The fuzz targets need clang and its libFuzzer and sanitizer runtimes, and the server, not Qt.
+    --fuzz) packages=(build-essential cmake clang libclang-rt-14-dev libcivetweb-dev) ;;
 esac
 
 missing=()

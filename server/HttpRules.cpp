@@ -372,8 +372,17 @@ bool ParseHttpDate(const char* pText, std::int64_t& secondsSinceEpoch)
         {
             if (day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
                 return false;
-            secondsSinceEpoch =
+            const std::int64_t seconds =
                 DaysFromCivil(year, month, static_cast<unsigned>(day)) * 86400 + hour * 3600 + minute * 60 + second;
+            // sscanf also takes "8" for "08", "-1" for an hour, 31 February and any weekday, which
+            // name no date or another one: only the exact text of that instant is a valid date.
+            char canonical[HttpDateSize];
+            FormatHttpDate(seconds, canonical);
+            while (std::isspace(static_cast<unsigned char>(*pText)))
+                ++pText;
+            if (std::strcmp(canonical, pText) != 0)
+                return false;
+            secondsSinceEpoch = seconds;
             return true;
         }
     }

@@ -518,6 +518,11 @@ void TestServer::conditionalRequests_data()
     QTest::newRow("newer date") << QByteArray("If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n") << 304;
     QTest::newRow("older date") << QByteArray("If-Modified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n") << 200;
     QTest::newRow("malformed date") << QByteArray("If-Modified-Since: yesterday\r\n") << 200;
+    // Not dates at all, though a lenient reader would take them for one after the file's.
+    QTest::newRow("31 February") << QByteArray("If-Modified-Since: Sun, 31 Feb 2100 00:00:00 GMT\r\n") << 200;
+    QTest::newRow("wrong weekday") << QByteArray("If-Modified-Since: Mon, 01 Jan 2100 00:00:00 GMT\r\n") << 200;
+    QTest::newRow("negative hour") << QByteArray("If-Modified-Since: Fri, 01 Jan 2100 -1:00:00 GMT\r\n") << 200;
+    QTest::newRow("one-digit day") << QByteArray("If-Modified-Since: Fri, 1 Jan 2100 00:00:00 GMT\r\n") << 200;
 }
 
 void TestServer::conditionalRequests()
