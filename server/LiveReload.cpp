@@ -121,6 +121,17 @@ bool HeaderContains(const mg_connection* pConnection, const char* pName, const c
     return value.find(pWord) != std::string::npos;
 }
 
+// A handshake key as RFC 6455 has it: 16 bytes in base64. civetweb fails the handshake of a key
+// too long for its buffer after our connect handler has taken a place, and then never calls the
+// close handler that would give it back; so no other key gets that far.
+bool IsSocketKey(const char* pKey)
+{
+    static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    if (!pKey || std::strlen(pKey) != 24 || std::strcmp(pKey + 22, "==") != 0)
+        return false;
+    return std::all_of(pKey, pKey + 22, [](char c) { return std::strchr(Alphabet, c) != nullptr; });
+}
+
 bool IsStyleSheet(const std::string& path)
 {
     return path.size() > 4 && EqualsNoCase(path.c_str() + path.size() - 4, ".css");
@@ -217,6 +228,8 @@ bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 
 int CLiveReload::AdmitSocket(const mg_connection* pConnection)
 {
+    if (!IsSocketKey(mg_get_header(pConnection, "Sec-WebSocket-Key")))
+        return 400;
     if (!IsOwnOrigin(mg_get_header(pConnection, "Origin"), m_port))
         return 403; // another site's page may not listen
     {

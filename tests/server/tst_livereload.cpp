@@ -36,12 +36,12 @@ class LiveSocket
 {
 public:
     // The handshake's status: 101 when the server took the socket.
-    int Open(quint16 port, const QByteArray& origin, const QByteArray& host = "localhost")
+    int Open(quint16 port, const QByteArray& origin, const QByteArray& host = "localhost",
+             const QByteArray& key = QByteArray("corvan-live-test").toBase64())
     {
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         if (!m_socket.waitForConnected(TimeoutMs))
             return 0;
-        const QByteArray key = QByteArray("corvan-live-test").toBase64();
         QByteArray request = "GET /__corvan/live HTTP/1.1\r\nHost: " + host +
                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                              "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +
@@ -165,6 +165,8 @@ private slots:
     void socketHandshake_data();
     void socketHandshake();
     void socketLimitKeepsRequestsServed();
+    void badHandshakesFreeTheirPlace_data();
+    void badHandshakesFreeTheirPlace();
 
     // What a save sends
     void events_data();
@@ -493,6 +495,33 @@ void TestLiveReload::socketLimitKeepsRequestsServed()
     QVERIFY2(status == 101, qPrintable(QString("last answer: %1").arg(status)));
     WriteFile(site.Path("a.js"), "1");
     QCOMPARE(sockets.back()->Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::badHandshakesFreeTheirPlace_data()
+{
+    // Keys a browser never sends (its key is 16 random bytes in base64); more refusals than there
+    // are places, then a page's socket must still open.
+    QTest::addColumn<QByteArray>("key");
+    QTest::newRow("too long") << QByteArray(70, 'A');
+    QTest::newRow("not base64") << QByteArray("!!!!!!!!!!!!!!!!!!!!!!==");
+    QTest::newRow("15 bytes") << QByteArray("corvan-live-tes").toBase64();
+    QTest::newRow("17 bytes") << QByteArray("corvan-live-test!").toBase64();
+    QTest::newRow("blank") << QByteArray(" ");
+}
+
+void TestLiveReload::badHandshakesFreeTheirPlace()
+{
+    QFETCH(QByteArray, key);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    for (int i = 0; i <= MaxSockets; ++i)
+    {
+        LiveSocket bad;
+        QCOMPARE(bad.Open(server.port, server.OwnOrigin(), "localhost", key), 400);
+    }
+    LiveSocket page;
+    QCOMPARE(page.Open(server.port, server.OwnOrigin()), 101);
 }
 
 void TestLiveReload::events_data()
