@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <utility>
 
 namespace Corvan
@@ -220,10 +221,17 @@ bool CLiveReload::IsNavigation(const mg_connection* pConnection)
 
 bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 {
-    if (!pOrigin)
+    // The host as every request's Host is checked (a page served for "localhost." may listen),
+    // and the port exactly as a browser writes it: none for 80.
+    static const char Scheme[] = "http://";
+    if (!pOrigin || strncasecmp(pOrigin, Scheme, sizeof Scheme - 1) != 0)
         return false;
-    const std::string suffix = port == 80 ? std::string() : ":" + std::to_string(port);
-    return EqualsNoCase(pOrigin, "http://localhost" + suffix) || EqualsNoCase(pOrigin, "http://127.0.0.1" + suffix);
+    const std::string host = pOrigin + sizeof Scheme - 1;
+    if (!HttpRules::IsLoopbackHost(host.c_str()))
+        return false;
+    const std::size_t colon = host.rfind(':');
+    const bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos;
+    return hasPort ? host.compare(colon + 1, std::string::npos, std::to_string(port)) == 0 : port == 80;
 }
 
 int CLiveReload::AdmitSocket(const mg_connection* pConnection)

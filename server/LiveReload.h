@@ -62,7 +62,8 @@ public:
     // A script's fetch of an HTML file, a download tool or a test gets the file's own bytes.
     static bool IsNavigation(const mg_connection* pConnection);
 
-    // True for this server's own origin: http://localhost:PORT or http://127.0.0.1:PORT.
+    // True for this server's own origin: http://HOST:PORT with this server's port and a HOST that
+    // every request's Host may name (HttpRules::IsLoopbackHost).
     static bool IsOwnOrigin(const char* pOrigin, int port);
 
 private:

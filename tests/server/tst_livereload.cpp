@@ -419,6 +419,8 @@ void TestLiveReload::socketHandshake_data()
     QTest::addColumn<int>("status");
     QTest::newRow("localhost") << QByteArray("localhost:PORT") << QByteArray("http://localhost:PORT") << 101;
     QTest::newRow("127.0.0.1") << QByteArray("127.0.0.1:PORT") << QByteArray("http://127.0.0.1:PORT") << 101;
+    // One Host rule for pages and their socket: a page served for "localhost." may listen.
+    QTest::newRow("trailing dot") << QByteArray("localhost.:PORT") << QByteArray("http://localhost.:PORT") << 101;
     QTest::newRow("origin in upper case") << QByteArray("localhost") << QByteArray("http://LOCALHOST:PORT") << 101;
     QTest::newRow("another site") << QByteArray("localhost") << QByteArray("http://attacker.example") << 403;
     QTest::newRow("another port") << QByteArray("localhost") << QByteArray("http://localhost:1") << 403;
