@@ -173,7 +173,7 @@ void CLiveReload::Start(mg_context* pContext)
     limits.maxWatches = LimitFromEnvironment("CORVAN_TEST_MAX_WATCHES", limits.maxWatches);
     m_watcher.Start(
         m_strRoot, limits, [this] { OnWatching(); }, [this](const std::string& path) { OnChange(path); },
-        [this](const std::string& reason) { OnFailure(reason); });
+        [this] { OnRootGone(); }, [this](const std::string& reason) { OnFailure(reason); });
 }
 
 void CLiveReload::Stop()
@@ -318,6 +318,18 @@ void CLiveReload::OnChange(const std::string& relativePath)
             m_onlyStyleSheets = false;
     }
     m_changesChanged.notify_all();
+}
+
+void CLiveReload::OnRootGone()
+{
+    // Build tools replace their output folder on every build: one line says what happens, not
+    // one per build.
+    if (m_rootGoneTold)
+        return;
+    m_rootGoneTold = true;
+    std::fprintf(stderr, "mongoose: the folder was removed or renamed; live reload stops until a folder is "
+                         "back at its path, then pages reload\n");
+    std::fflush(stderr);
 }
 
 void CLiveReload::OnFailure(const std::string& reason)

@@ -78,6 +78,7 @@ private:
     int AdmitSocket(const mg_connection* pConnection);
     void OnWatching();
     void OnChange(const std::string& relativePath);
+    void OnRootGone();
     void OnFailure(const std::string& reason);
     void Debounce();
     void Broadcast(const std::string& message);
@@ -88,6 +89,7 @@ private:
     std::string m_strRoot;
     int m_port;
     std::atomic<bool> m_active{true};
+    bool m_rootGoneTold = false; // on the watcher's thread only
     CFolderWatcher m_watcher;
 
     mutable std::mutex m_socketsMutex;

@@ -129,6 +129,7 @@ public:
     }
     QString Path(const QString& relative) const { return m_dir.filePath("site/" + relative); }
     QString Root() const { return Path(""); }
+    QString Beside(const QString& name) const { return m_dir.filePath(name); }
 
 private:
     QTemporaryDir m_dir;
@@ -174,6 +175,8 @@ private slots:
     void burstSendsOneEvent();
     void newFoldersAreWatched();
     void everyOpenPageIsTold();
+    void replacedFolderIsWatchedAgain_data();
+    void replacedFolderIsWatchedAgain();
 
     // Turned off, or degraded
     void noLiveReload();
@@ -615,6 +618,46 @@ void TestLiveReload::everyOpenPageIsTold()
     WriteFile(site.Path("index.html"), "new");
     QCOMPARE(pages[0].Next(), QByteArray("reload"));
     QCOMPARE(pages[2].Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::replacedFolderIsWatchedAgain_data()
+{
+    QTest::addColumn<bool>("renamed"); // else removed
+    QTest::newRow("removed and made again") << false;
+    QTest::newRow("renamed away and made again") << true;
+}
+
+void TestLiveReload::replacedFolderIsWatchedAgain()
+{
+    QFETCH(bool, renamed);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+
+    // Twice, as a build does on every run; the server says it once.
+    for (int round = 0; round < 2; ++round)
+    {
+        const QString old = site.Beside(QString("old%1").arg(round));
+        QVERIFY(renamed ? QDir().rename(site.Root(), old) : QDir(site.Root()).removeRecursively());
+        if (round == 0)
+            QTRY_VERIFY_WITH_TIMEOUT(server.Errors().contains("removed or renamed"), TimeoutMs);
+        while (socket.Next(200) == "reload") // the removed files' own events
+        {
+        }
+        if (renamed)
+        {
+            // The old folder is no longer followed: a page would reload into a 404.
+            WriteFile(old + "/app.js", "1");
+            QCOMPARE(socket.Next(300), QByteArray());
+        }
+        QVERIFY(QDir().mkpath(site.Path("sub")));
+        QCOMPARE(socket.Next(), QByteArray("reload"));
+        WriteFile(site.Path("sub/style.css"), "p{}");
+        QCOMPARE(socket.Next(), QByteArray("css"));
+    }
+    QCOMPARE(server.Errors().count('\n'), 1);
 }
 
 void TestLiveReload::noLiveReload()
