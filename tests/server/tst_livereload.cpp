@@ -157,6 +157,7 @@ private slots:
     void pagesCarryTheScript();
     void onlyNavigationsGetTheScript_data();
     void onlyNavigationsGetTheScript();
+    void bigPagesStreamInBoundedMemory();
     void otherFilesAreUntouched_data();
     void otherFilesAreUntouched();
     void reservedNames_data();
@@ -215,6 +216,9 @@ void TestLiveReload::injection_data()
     QTest::newRow("style and textarea") << QByteArray("<style>/*</body>*/</style><textarea></body></textarea>")
                                         << QByteArray("<style>/*</body>*/</style><textarea></body></textarea>@");
     QTest::newRow("not a body tag") << QByteArray("x</bodyguard>") << QByteArray("x</bodyguard>@");
+    QTest::newRow("page ends in the tag's name") << QByteArray("x</body") << QByteArray("x@</body");
+    QTest::newRow("\"<!-->\" opens a comment") << QByteArray("<!-->x</body>") << QByteArray("<!-->x</body>@");
+    QTest::newRow("'<' before a tag") << QByteArray("a<</body>") << QByteArray("a<@</body>");
     QTest::newRow("two bodies") << QByteArray("</body>x</body>") << QByteArray("</body>x@</body>");
     QTest::newRow("UTF-8 text") << QByteArray("<p>\xc3\xa9</p></body>") << QByteArray("<p>\xc3\xa9</p>@</body>");
     QTest::newRow("UTF-16 is left alone") << QByteArray("\xff\xfe<\0p\0>\0", 8) << QByteArray("\xff\xfe<\0p\0>\0", 8);
@@ -226,6 +230,13 @@ void TestLiveReload::injection()
     QFETCH(QByteArray, expected);
     const std::string result = Corvan::HtmlInjection::InsertBeforeBodyEnd(page.toStdString(), ScriptTag.toStdString());
     QCOMPARE(QByteArray::fromStdString(result), QByteArray(expected).replace("@", ScriptTag));
+
+    // Pages are read in pieces: any cut gives the same place, here the worst one (byte by byte).
+    Corvan::HtmlInjection::CBodyEndFinder finder;
+    for (char c : page)
+        finder.Feed(&c, 1);
+    const qsizetype at = expected.indexOf('@');
+    QCOMPARE(finder.Finish(), at < 0 ? Corvan::HtmlInjection::CBodyEndFinder::Unchanged : std::uint64_t(at));
 }
 
 void TestLiveReload::pageNames_data()
@@ -351,6 +362,42 @@ void TestLiveReload::onlyNavigationsGetTheScript()
         QCOMPARE(response.body, page);
         QCOMPARE(response.header("Accept-Ranges"), QByteArray("bytes"));
     }
+}
+
+void TestLiveReload::bigPagesStreamInBoundedMemory()
+{
+    // Many tabs opening a big page at once: each answer streams through a small buffer, so the
+    // server's memory does not grow with the page, and nothing stays behind.
+    constexpr int Tabs = 16;
+    Site site;
+    const QByteArray text(8 * 1024 * 1024 - 64, 'x');
+    WriteFile(site.Path("big.html"), "<html><body>" + text + "</body></html>");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    QCOMPARE(server.GetPage("/").status, 200); // every path warmed up once
+    const qint64 before = server.MemoryKiB("VmRSS");
+    QVERIFY(before > 0);
+
+    std::vector<std::unique_ptr<QTcpSocket>> tabs;
+    for (int i = 0; i < Tabs; ++i)
+    {
+        tabs.push_back(std::make_unique<QTcpSocket>());
+        tabs.back()->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(tabs.back()->waitForConnected(TimeoutMs));
+        tabs.back()->write(Request("/big.html", NavigationHeaders));
+        QVERIFY(tabs.back()->waitForBytesWritten(TimeoutMs));
+    }
+    const QByteArray expected = "<html><body>" + text + ScriptTag + "</body></html>";
+    for (auto& tab : tabs)
+    {
+        const Response response = ReadResponse(*tab);
+        QCOMPARE(response.header("Content-Length").toInt(), expected.size());
+        QVERIFY(response.body == expected);
+    }
+    const qint64 peak = server.MemoryKiB("VmHWM");
+    QVERIFY2(peak - before < 48 * 1024, qPrintable(QString("peak grew by %1 KiB").arg(peak - before)));
+    QTRY_VERIFY2_WITH_TIMEOUT(server.MemoryKiB("VmRSS") - before < 16 * 1024,
+                              qPrintable(QString("%1 KiB held").arg(server.MemoryKiB("VmRSS") - before)), TimeoutMs);
 }
 
 void TestLiveReload::otherFilesAreUntouched_data()
