@@ -2,6 +2,7 @@
 
 #include "platform/ServerPlatform.h"
 #include "server/HttpResponse.h"
+#include "server/WebSocketInput.h"
 
 #include <civetweb.h>
 
@@ -178,6 +179,13 @@ void CLiveReload::Start(mg_context* pContext)
 
 void CLiveReload::Stop()
 {
+    {
+        // Sockets read here wait for their page without a time limit: wake them.
+        std::lock_guard<std::mutex> lock(m_socketsMutex);
+        m_socketsEnding = true;
+        for (const auto& pSocket : m_sockets)
+            pSocket->socket.Shutdown();
+    }
     m_watcher.Stop();
     {
         std::lock_guard<std::mutex> lock(m_changesMutex);
@@ -267,20 +275,57 @@ int CLiveReload::OnConnect(const mg_connection* pConnection, void* pData)
 void CLiveReload::OnReady(mg_connection* pConnection, void* pData)
 {
     auto* pSelf = static_cast<CLiveReload*>(pData);
-    std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
-    // The page has its 101 before this runs. Had watching failed in between, the broadcast of
-    // "off" missed this socket: tell it here (m_active turns false before that broadcast locks).
-    if (!pSelf->m_active)
+    auto pOwned = std::make_unique<CSocket>();
+    CSocket& socket = *pOwned;
+    socket.pConnection = pConnection;
+    const mg_request_info* pInfo = mg_get_request_info(pConnection);
+    socket.readHere = socket.socket.Find(pInfo->remote_addr, pInfo->remote_port, pSelf->m_port);
     {
-        SendOff(pConnection);
-        return;
+        std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
+        pSelf->m_sockets.push_back(std::move(pOwned));
+        if (pSelf->m_socketsEnding)
+            socket.socket.Shutdown();
+        // The page has its 101 before this runs. Had watching failed in between, the broadcast of
+        // "off" missed this socket: tell it here (m_active turns false before that broadcast locks).
+        else if (!pSelf->m_active)
+            SendOff(socket);
     }
-    pSelf->m_sockets.push_back(pConnection);
+    if (!socket.readHere)
+        return;
+    pSelf->Listen(socket);
+    // civetweb's own reader, which runs next, finds the socket ended and calls OnClose.
+    socket.socket.Shutdown();
+}
+
+void CLiveReload::Listen(CSocket& socket)
+{
+    CWebSocketInput input;
+    std::vector<CWebSocketInput::CFrame> replies;
+    char buffer[4096];
+    for (bool open = true; open;)
+    {
+        const long long count = socket.socket.Receive(buffer, sizeof buffer, CloseWaitMs);
+        std::lock_guard<std::mutex> lock(m_socketsMutex);
+        if (count == ServerPlatform::CConnectionSocket::TimedOut && !socket.closeSent)
+            continue;
+        if (count <= 0)
+            return;
+        open = input.Feed(buffer, static_cast<std::size_t>(count), replies);
+        for (const CWebSocketInput::CFrame& reply : replies)
+        {
+            // A close answers the page's, unless this side's own close went first.
+            if (reply.opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE && std::exchange(socket.closeSent, true))
+                continue;
+            mg_websocket_write(socket.pConnection, reply.opcode, reply.payload.data(), reply.payload.size());
+        }
+        replies.clear();
+    }
 }
 
 int CLiveReload::OnData(mg_connection*, int bits, char*, std::size_t, void*)
 {
-    // Pages have nothing to say; only their close ends the socket.
+    // Only where the socket could not be read here. Pages have nothing to say; only their close
+    // ends the socket.
     return (bits & 0x0F) != MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE;
 }
 
@@ -288,7 +333,9 @@ void CLiveReload::OnClose(const mg_connection* pConnection, void* pData)
 {
     auto* pSelf = static_cast<CLiveReload*>(pData);
     std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
-    pSelf->m_sockets.erase(std::remove(pSelf->m_sockets.begin(), pSelf->m_sockets.end(), pConnection),
+    pSelf->m_sockets.erase(std::remove_if(pSelf->m_sockets.begin(), pSelf->m_sockets.end(),
+                                          [pConnection](const std::unique_ptr<CSocket>& pSocket)
+                                          { return pSocket->pConnection == pConnection; }),
                            pSelf->m_sockets.end());
     --pSelf->m_reservedSockets;
 }
@@ -370,23 +417,28 @@ void CLiveReload::Debounce()
 void CLiveReload::Broadcast(const std::string& message)
 {
     std::lock_guard<std::mutex> lock(m_socketsMutex);
-    for (mg_connection* pConnection : m_sockets)
-        mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
+    for (const auto& pSocket : m_sockets)
+    {
+        if (!pSocket->closeSent)
+            mg_websocket_write(pSocket->pConnection, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
+    }
 }
 
 void CLiveReload::BroadcastOff()
 {
     std::lock_guard<std::mutex> lock(m_socketsMutex);
-    for (mg_connection* pConnection : m_sockets)
-        SendOff(pConnection);
+    for (const auto& pSocket : m_sockets)
+        SendOff(*pSocket);
 }
 
-void CLiveReload::SendOff(mg_connection* pConnection)
+void CLiveReload::SendOff(CSocket& socket)
 {
+    if (std::exchange(socket.closeSent, true))
+        return;
     static const char off[] = "off";
-    mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, off, sizeof off - 1);
+    mg_websocket_write(socket.pConnection, MG_WEBSOCKET_OPCODE_TEXT, off, sizeof off - 1);
     const char normalClosure[] = {'\x03', '\xE8'}; // 1000
-    mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
+    mg_websocket_write(socket.pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
 }
 
 } // namespace Corvan

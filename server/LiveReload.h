@@ -9,12 +9,14 @@
 //   "css"     only style sheets changed: fetch them again in place
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
 
+#include "platform/ConnectionSocket.h"
 #include "platform/FolderWatcher.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,6 +41,8 @@ public:
     // A socket that arrives while the first scan of the folder still runs waits for it (this long
     // at most), so that a page whose socket is open never misses a change.
     static constexpr std::chrono::milliseconds ScanWait{3000};
+    // How long a page has to answer this side's close before its socket ends anyway.
+    static constexpr int CloseWaitMs = 1000;
 
     CLiveReload(std::string strRoot, int port);
     ~CLiveReload();
@@ -74,6 +78,17 @@ private:
     static int OnData(mg_connection* pConnection, int bits, char* pText, std::size_t length, void* pData);
     static void OnClose(const mg_connection* pConnection, void* pData);
 
+    // An open socket. Its frames are read here (CWebSocketInput) on the worker that opened it;
+    // civetweb reads it only where the platform cannot find the socket.
+    struct CSocket
+    {
+        mg_connection* pConnection = nullptr;
+        ServerPlatform::CConnectionSocket socket;
+        bool readHere = false;
+        bool closeSent = false; // guarded by m_socketsMutex
+    };
+    void Listen(CSocket& socket);
+
     // 0 when a socket may open (one place is then reserved for it), else the status to refuse with.
     int AdmitSocket(const mg_connection* pConnection);
     void OnWatching();
@@ -84,7 +99,7 @@ private:
     void Broadcast(const std::string& message);
     // Tells every open page that live reload is off for good, and closes its socket.
     void BroadcastOff();
-    static void SendOff(mg_connection* pConnection);
+    static void SendOff(CSocket& socket);
 
     std::string m_strRoot;
     int m_port;
@@ -93,8 +108,9 @@ private:
     CFolderWatcher m_watcher;
 
     mutable std::mutex m_socketsMutex;
-    std::vector<mg_connection*> m_sockets; // handshake done
-    int m_reservedSockets = 0;             // accepted, handshake done or under way
+    std::vector<std::unique_ptr<CSocket>> m_sockets; // handshake done
+    int m_reservedSockets = 0;                       // accepted, handshake done or under way
+    bool m_socketsEnding = false;                    // Stop has ended them
 
     using Clock = std::chrono::steady_clock;
     std::mutex m_changesMutex;

@@ -62,8 +62,16 @@ public:
         return response.status;
     }
 
-    // The next text message; empty when none came in `timeoutMs`, "<closed>" when the server
-    // closed the socket.
+    // Sends raw bytes: frames as a client (or a hostile one) writes them.
+    void Send(const QByteArray& bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.waitForBytesWritten(TimeoutMs);
+    }
+
+    // The next text message, or "pong:" and a pong's payload; empty when none came in
+    // `timeoutMs`, "<closed>" when the server closed the socket (closeCode then holds the code of
+    // its close frame, 0 for one without a code; -1 for no close frame).
     QByteArray Next(int timeoutMs = TimeoutMs)
     {
         QElapsedTimer timer;
@@ -86,8 +94,13 @@ public:
                     m_buffer.remove(0, offset + length);
                     if (opcode == 0x1)
                         return payload;
+                    if (opcode == 0xA)
+                        return "pong:" + payload;
                     if (opcode == 0x8)
+                    {
+                        closeCode = payload.size() >= 2 ? (uchar(payload[0]) << 8) | uchar(payload[1]) : 0;
                         return "<closed>";
+                    }
                     continue;
                 }
             }
@@ -102,11 +115,38 @@ public:
     }
 
     void Close() { m_socket.abort(); }
+    bool IsConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    int closeCode = -1;
 
 private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
 };
+
+// A frame as a client sends it: `first` is FIN, RSV and opcode; the payload is masked unless
+// `masked` is false; `announced` overrides the length in the head (the payload sent stays).
+QByteArray Frame(int first, const QByteArray& payload, bool masked = true, quint64 announced = 0)
+{
+    const quint64 length = announced ? announced : quint64(payload.size());
+    QByteArray frame(1, char(first));
+    const char maskBit = masked ? char(0x80) : 0;
+    if (length < 126)
+        frame += char(maskBit | char(length));
+    else if (length < 65536)
+        frame += QByteArray(1, char(maskBit | 126)) + char(length >> 8) + char(length & 0xFF);
+    else
+    {
+        frame += char(maskBit | 127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += char((length >> shift) & 0xFF);
+    }
+    const QByteArray mask = masked ? QByteArray("\x12\x34\x56\x78") : QByteArray();
+    frame += mask;
+    for (int i = 0; i < payload.size(); ++i)
+        frame += masked ? char(payload[i] ^ mask[i % 4]) : payload[i];
+    return frame;
+}
 
 // The shared server, plus pages asked for as a browser asks when it opens them in a tab.
 class Server : public CServerProcess
@@ -167,6 +207,8 @@ private slots:
     void socketHandshake_data();
     void socketHandshake();
     void socketLimitKeepsRequestsServed();
+    void socketInput_data();
+    void socketInput();
     void badHandshakesFreeTheirPlace_data();
     void badHandshakesFreeTheirPlace();
 
@@ -547,6 +589,63 @@ void TestLiveReload::socketLimitKeepsRequestsServed()
     QVERIFY2(status == 101, qPrintable(QString("last answer: %1").arg(status)));
     WriteFile(site.Path("a.js"), "1");
     QCOMPARE(sockets.back()->Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::socketInput_data()
+{
+    // What a page (or anything else) may send on its socket, and what comes back.
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("closeCode"); // -1: the socket stays open
+    const QByteArray over(int(5000), 'x');
+    QTest::newRow("ping") << Frame(0x89, "hello") << QByteArray("pong:hello") << -1;
+    QTest::newRow("pong, text, binary: dropped")
+        << Frame(0x8A, "x") + Frame(0x81, "hi") + Frame(0x82, "\x01") << QByteArray() << -1;
+    QTest::newRow("ping inside a fragmented message")
+        << Frame(0x01, "a") + Frame(0x89, "p") + Frame(0x80, "b") << QByteArray("pong:p") << -1;
+    QTest::newRow("close") << Frame(0x88, "\x03\xe8"
+                                          "bye")
+                           << QByteArray("<closed>") << 1000;
+    QTest::newRow("close 4000") << Frame(0x88, "\x0f\xa0") << QByteArray("<closed>") << 4000;
+    QTest::newRow("close without a code") << Frame(0x88, "") << QByteArray("<closed>") << 0;
+    QTest::newRow("unmasked") << Frame(0x81, "hi", false) << QByteArray("<closed>") << 1002;
+    QTest::newRow("reserved bit") << Frame(0xC1, "x") << QByteArray("<closed>") << 1002;
+    QTest::newRow("unknown opcode") << Frame(0x83, "x") << QByteArray("<closed>") << 1002;
+    QTest::newRow("ping over 125 bytes") << Frame(0x89, QByteArray(126, 'p')) << QByteArray("<closed>") << 1002;
+    QTest::newRow("fragmented ping") << Frame(0x09, "p") << QByteArray("<closed>") << 1002;
+    QTest::newRow("continuation of nothing") << Frame(0x80, "x") << QByteArray("<closed>") << 1002;
+    QTest::newRow("message inside a message") << Frame(0x01, "a") + Frame(0x81, "b") << QByteArray("<closed>") << 1002;
+    QTest::newRow("close of one byte") << Frame(0x88, "\x03") << QByteArray("<closed>") << 1002;
+    QTest::newRow("close code 1005") << Frame(0x88, "\x03\xed") << QByteArray("<closed>") << 1002;
+    QTest::newRow("text not UTF-8") << Frame(0x81, "\xc3\x28") << QByteArray("<closed>") << 1007;
+    QTest::newRow("close reason not UTF-8") << Frame(0x88, "\x03\xe8\xff") << QByteArray("<closed>") << 1007;
+    QTest::newRow("text over the limit") << Frame(0x81, over) << QByteArray("<closed>") << 1009;
+    QTest::newRow("fragments over the limit")
+        << Frame(0x02, over.left(4000)) + Frame(0x80, over.left(1000)) << QByteArray("<closed>") << 1009;
+    // Refused at its head: nothing of the 2 GiB is waited for, or kept.
+    QTest::newRow("2 GiB announced") << Frame(0x82, "", true, 2ull << 30) << QByteArray("<closed>") << 1009;
+}
+
+void TestLiveReload::socketInput()
+{
+    QFETCH(QByteArray, frames);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, closeCode);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+    socket.Send(frames);
+    QCOMPARE(socket.Next(answer.isEmpty() ? 300 : TimeoutMs), answer);
+    if (closeCode >= 0)
+    {
+        QCOMPARE(socket.closeCode, closeCode);
+        QTRY_VERIFY_WITH_TIMEOUT(!socket.IsConnected(), TimeoutMs); // the server ends the connection
+        return;
+    }
+    WriteFile(site.Path("a.js"), "1");
+    QCOMPARE(socket.Next(), QByteArray("reload"));
 }
 
 void TestLiveReload::badHandshakesFreeTheirPlace_data()
