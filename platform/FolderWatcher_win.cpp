@@ -14,7 +14,8 @@ CFolderWatcher::CFolderWatcher() = default;
 
 CFolderWatcher::~CFolderWatcher() = default;
 
-void CFolderWatcher::Start(const std::string&, const CLimits&, ReadyCallback, ChangeCallback, FailureCallback onFailure)
+void CFolderWatcher::Start(const std::string&, const CLimits&, ReadyCallback, ChangeCallback, RootGoneCallback,
+                           FailureCallback onFailure)
 {
     onFailure("watching folders is not supported on this system yet");
 }

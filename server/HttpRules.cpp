@@ -66,6 +66,8 @@ constexpr CUtf8Lead Utf8Leads[] = {
     {0xF0, 0xF0, 3, 0x90, 0xBF}, {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F},
 };
 
+} // namespace
+
 bool IsValidUtf8(const std::string& text)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -87,6 +89,9 @@ bool IsValidUtf8(const std::string& text)
     }
     return true;
 }
+
+namespace
+{
 
 bool IsControl(unsigned char c)
 {

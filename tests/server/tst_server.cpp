@@ -10,12 +10,14 @@
 #include <QFileInfo>
 #include <QNetworkInterface>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -727,6 +729,28 @@ void TestServer::listing()
     QVERIFY(!page.contains("secret"));
     QVERIFY(!page.contains("hiddenfolder"));
     QVERIFY(!page.contains("<b>"));
+
+    // Every link a listing shows answers; names no target can reach (not UTF-8, a backslash, a
+    // control character) are not listed.
+    for (const char* pName : {"caf\xe9.txt", "back\\slash.txt", "tab\t.txt"})
+    {
+        std::FILE* pFile = std::fopen(QFile::encodeName(folder) + "/" + pName, "w");
+        QVERIFY2(pFile, pName);
+        std::fclose(pFile);
+    }
+    WriteFile(folder + QString::fromUtf8("/caf\xc3\xa9.txt"), "x");
+    const QByteArray withOddNames = m_server.Get("/listed/", "").body;
+    QVERIFY(withOddNames.contains("caf\xc3\xa9.txt</a>"));
+    const QRegularExpression link("href=\"([^\"]*)\"");
+    int links = 0;
+    for (auto match = link.globalMatch(QString::fromUtf8(withOddNames)); match.hasNext(); ++links)
+    {
+        const QUrl url =
+            QUrl("http://localhost/listed/").resolved(QUrl::fromEncoded(match.next().captured(1).toUtf8()));
+        const QByteArray target = url.path(QUrl::FullyEncoded).toUtf8();
+        QVERIFY2(m_server.Get(target, "").status == 200, target.constData());
+    }
+    QCOMPARE(links, 5); // ../, child/ and three files
 
     // The root listing shows no dot names either, and no link above the root.
     QVERIFY(QFile::rename(m_strSite + "/index.html", m_strSite + "/home.html"));
