@@ -1,5 +1,5 @@
-// Folder listings of names a user (or a hostile download) put on disk. Whatever the names: each is
-// listed once, in order, as a link that decodes back to it and a text that shows it; no name can
+// Folder listings of names a user (or a hostile download) put on disk. Whatever the names: each one a
+// link can reach is listed once, in order, as a link that decodes back to it and a text that shows it; no name can
 // open markup, leave an attribute or move where the live-reload tag goes.
 //
 // Input: NUL-separated fields; the first is the request target of the folder, each other one a
@@ -19,6 +19,7 @@
 #include <vector>
 
 using namespace Corvan;
+using CorvanFuzz::IsStrictUtf8;
 using CorvanFuzz::Require;
 
 namespace
@@ -137,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
             "the title shows the folder", page);
     Require(Between(page, "<h1>", "</h1>") == Between(page, "<title>", "</title>"), "the heading is the title", page);
 
-    // The expected entries: visible names, folders first, then by name.
+    // The expected entries: names a request can reach (visible, UTF-8, no control character or
+    // backslash), folders first, then by name.
     std::vector<std::string> expected;
     if (urlPath != "/")
         expected.push_back("../");
@@ -146,7 +148,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                      { return a.isFolder != b.isFolder ? a.isFolder : a.name < b.name; });
     for (const ServerPlatform::CFolderEntry& entry : entries)
     {
-        if (entry.name[0] != '.')
+        const bool plain = std::none_of(entry.name.begin(), entry.name.end(),
+                                        [](char c)
+                                        {
+                                            const unsigned char u = static_cast<unsigned char>(c);
+                                            return u < 0x20 || u == 0x7F || c == '\\';
+                                        });
+        if (entry.name[0] != '.' && plain && IsStrictUtf8(entry.name))
             expected.push_back(entry.name + (entry.isFolder ? "/" : ""));
     }
     std::string list = Between(page, "\n<ul>\n", "</ul>\n");
