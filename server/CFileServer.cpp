@@ -53,6 +53,10 @@ bool CFileServer::Start(int port, std::string& strError)
                              "num_threads", "64", "enable_keep_alive", "yes",
                              // Without it keep-alive responses wait for Nagle's delayed ACK.
                              "tcp_nodelay", "1",
+                             // A request's head must arrive, and a client must take the answer's
+                             // bytes, within this; a browser sends its head in one piece and reads
+                             // at once, so only stalled or hostile clients meet it.
+                             "request_timeout_ms", "2000",
                              // Raw targets: this server decodes them itself, exactly once.
                              "decode_url", "no", nullptr};
     mg_callbacks callbacks{};

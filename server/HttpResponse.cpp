@@ -124,12 +124,23 @@ void CHttpResponse::Add(const char* pName, const char* pValue)
     m_head += "\r\n";
 }
 
+bool CHttpResponse::Write(const char* pData, std::size_t size)
+{
+    if (mg_write(m_pConnection, pData, size) == static_cast<int>(size))
+        return true;
+    // civetweb gives up on a client that stops reading for longer than the send timeout and
+    // reports how much it sent. Whatever came next would leave a hole in the body: the connection
+    // ends here, so the client holds an exact prefix and knows it is short.
+    mg_disable_keep_alive(m_pConnection);
+    return false;
+}
+
 void CHttpResponse::Send(const std::string& body)
 {
     m_head += "\r\n";
     if (!m_isHead)
         m_head += body;
-    mg_write(m_pConnection, m_head.data(), m_head.size());
+    Write(m_head.data(), m_head.size());
 }
 
 void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length)
@@ -137,7 +148,7 @@ void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t
     m_head += "\r\n";
     if (m_isHead || length == 0)
     {
-        mg_write(m_pConnection, m_head.data(), m_head.size());
+        Write(m_head.data(), m_head.size());
         return;
     }
     // Small answers go out in one send from the stack; large ones stream through a heap chunk
@@ -162,7 +173,7 @@ bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::i
         std::memcpy(pBuffer, m_head.data(), m_head.size());
         filled = m_head.size();
     }
-    else if (mg_write(m_pConnection, m_head.data(), m_head.size()) <= 0)
+    else if (!Write(m_head.data(), m_head.size()))
     {
         return false;
     }
@@ -178,7 +189,7 @@ bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::i
             // The file shrank while we sent it: the promised length cannot be kept, so the
             // connection must end for the client to notice.
             if (filled > 0)
-                mg_write(m_pConnection, pBuffer, filled);
+                Write(pBuffer, filled);
             mg_disable_keep_alive(m_pConnection);
             return false;
         }
@@ -187,7 +198,7 @@ bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::i
         filled += static_cast<std::size_t>(count);
         if (filled == capacity || remaining == 0)
         {
-            if (mg_write(m_pConnection, pBuffer, filled) <= 0)
+            if (!Write(pBuffer, filled))
                 return false;
             filled = 0;
         }
