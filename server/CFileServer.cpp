@@ -2,6 +2,7 @@
 
 #include "server/HttpResponse.h"
 #include "server/LiveReload.h"
+#include "server/RequestFraming.h"
 
 #include <civetweb.h>
 
@@ -101,20 +102,37 @@ void CFileServer::Stop()
     m_pLiveReload.reset();
 }
 
-// What every request needs before its route's owner sees it: GET or HEAD, a loopback Host, and a
-// target that decodes to a visible path below the folder. 0 lets civetweb hand it to that owner.
+// What every request needs before its route's owner sees it: a head framed beyond doubt, GET or
+// HEAD, a loopback Host, and a target that decodes to a visible path below the folder. 0 lets
+// civetweb hand it to that owner.
 int CFileServer::BeginRequest(mg_connection* pConnection)
 {
     const mg_request_info* pInfo = mg_get_request_info(pConnection);
     CRequest& request = CurrentRequest();
     request.pConnection = pConnection;
     request.isHead = std::strcmp(pInfo->request_method, "HEAD") == 0;
+    const int framing = RequestFraming::Check(pInfo);
+    // Only GET and HEAD are served, and neither needs a body: one is never read. Closing after the
+    // answer is what keeps a body (and anything hidden in it) from being taken for the next request,
+    // and a client that trickles one from holding a worker.
+    const bool carriesBody = RequestFraming::CarriesBody(pInfo);
     request.keepAlive = ClientKeepsAlive(pConnection);
+    if (framing || carriesBody)
+    {
+        // Not for the client's own "close" or "Upgrade": civetweb follows those itself, and a
+        // closing mark would end a socket right after its handshake.
+        request.keepAlive = false;
+        mg_disable_keep_alive(pConnection);
+    }
 
+    if (framing)
+        return SendError(request, framing);
     if (const int status = CheckHost(pInfo))
         return SendError(request, status);
     if (!request.isHead && std::strcmp(pInfo->request_method, "GET") != 0)
         return SendError(request, 405, "Allow", "GET, HEAD");
+    if (carriesBody && mg_get_header(pConnection, "Upgrade"))
+        return SendError(request, 400); // a socket's frames would follow a body nobody reads
     switch (HttpRules::DecodeTarget(pInfo->request_uri, request.target))
     {
     case HttpRules::ETarget::BadRequest:
@@ -129,22 +147,25 @@ int CFileServer::BeginRequest(mg_connection* pConnection)
 
 int CFileServer::HttpError(mg_connection* pConnection, int status, const char*)
 {
-    // civetweb's own refusals (malformed request lines, oversized headers): same shape as ours,
-    // and the connection ends because the request could not be framed.
+    // civetweb's own refusals (malformed request lines, oversized heads, bad versions): same shape
+    // as ours, and the connection ends because the request could not be framed.
     const mg_request_info* pInfo = mg_get_request_info(pConnection);
     const char* pMethod = pInfo ? pInfo->request_method : nullptr;
     CRequest request;
     request.pConnection = pConnection;
-    request.isHead = pMethod && std::strcmp(pMethod, "HEAD") == 0;
     request.keepAlive = false;
+    mg_disable_keep_alive(pConnection);
+    // A 400 means civetweb could not parse the request, so its first word is no method to trust:
+    // the answer carries its body, whatever that word was.
+    request.isHead = status != 400 && pMethod && std::strcmp(pMethod, "HEAD") == 0;
+    const bool knownMethod = pMethod && (std::strcmp(pMethod, "GET") == 0 || std::strcmp(pMethod, "HEAD") == 0);
     // civetweb refuses methods it does not know (TRACE among them) as malformed; to the client
     // they are just methods this server does not allow.
-    if (status == 400 && pMethod && *pMethod &&
-        std::all_of(pMethod, pMethod + std::strlen(pMethod), [](char c) { return c >= 'A' && c <= 'Z'; }) &&
-        std::strcmp(pMethod, "GET") != 0 && !request.isHead)
+    if (status == 400 && pMethod && *pMethod && !knownMethod &&
+        std::all_of(pMethod, pMethod + std::strlen(pMethod), [](char c) { return c >= 'A' && c <= 'Z'; }))
         SendError(request, 405, "Allow", "GET, HEAD");
-    else
-        SendError(request, status);
+    else // civetweb says 411 for a Content-Length that is no number: the request is malformed
+        SendError(request, status == 411 ? 400 : status);
     return 0;
 }
 

@@ -42,12 +42,32 @@ const char* ReasonPhrase(int status)
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 414:
+        return "URI Too Long";
     case 416:
         return "Range Not Satisfiable";
+    case 417:
+        return "Expectation Failed";
+    case 426:
+        return "Upgrade Required";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
     case 503:
         return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
     default:
-        return status >= 500 ? "Internal Server Error" : "Error";
+        return status >= 500 ? "Server Error" : "Client Error";
     }
 }
 

@@ -47,6 +47,8 @@ private slots:
     void hostHeader();
     void methods_data();
     void methods();
+    void framing_data();
+    void framing();
     void noCrossOriginHeaders();
     void traversal_data();
     void traversal();
@@ -322,6 +324,88 @@ void TestServer::methods()
     QCOMPARE(response.status, 405);
     QCOMPARE(response.header("Allow"), QByteArray("GET, HEAD"));
     QVERIFY(QFile::exists(m_strSite + "/index.html"));
+}
+
+void TestServer::framing_data()
+{
+    // Each request is followed on its connection by a plain GET, which shows whether the server
+    // kept reading the connection; `hidden` rides in a body and must never be answered.
+    const QByteArray hidden = "GET /sub/page.html HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    const auto get = [](const QByteArray& headers, const QByteArray& body = QByteArray())
+    { return "GET /index.html HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n" + body; };
+    QByteArray headers63;
+    for (int i = 0; i < 63; ++i)
+        headers63 += "X-Header-" + QByteArray::number(i) + ": " + QByteArray::number(i) + "\r\n";
+    const QByteArray hiddenLength = QByteArray::number(hidden.size());
+
+    QTest::addColumn<bool>("afterHead"); // a HEAD answered on the same connection first
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<bool>("keepsReading"); // the next request on the connection is answered
+    QTest::newRow("64 header lines") << false << get(headers63) << 200 << QByteArray("OK") << true;
+    QTest::newRow("65 header lines") << false << get(headers63 + "X-One-Too-Many: 1\r\n") << 431
+                                     << QByteArray("Request Header Fields Too Large") << false;
+    QTest::newRow("folded line") << false
+                                 << get("X-Note: a\r\n folded\r\nContent-Length: " + hiddenLength + "\r\n", hidden)
+                                 << 400 << QByteArray("Bad Request") << false;
+    QTest::newRow("length and chunked") << false
+                                        << get("Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+                                               "0\r\n\r\n" + hidden)
+                                        << 400 << QByteArray("Bad Request") << false;
+    QTest::newRow("two lengths") << false
+                                 << get("Content-Length: 0\r\nContent-Length: " + hiddenLength + "\r\n", hidden) << 400
+                                 << QByteArray("Bad Request") << false;
+    QTest::newRow("length 5abc") << false << get("Content-Length: 5abc\r\n", "abcde") << 400
+                                 << QByteArray("Bad Request") << false;
+    QTest::newRow("length +5") << false << get("Content-Length: +5\r\n", "abcde") << 400 << QByteArray("Bad Request")
+                               << false;
+    QTest::newRow("length -5") << false << get("Content-Length: -5\r\n") << 400 << QByteArray("Bad Request") << false;
+    QTest::newRow("length x") << false << get("Content-Length: x\r\n") << 400 << QByteArray("Bad Request") << false;
+    QTest::newRow("other coding") << false << get("Transfer-Encoding: gzip\r\n") << 400 << QByteArray("Bad Request")
+                                  << false;
+    // A body is never read: the answer comes, then the connection ends.
+    QTest::newRow("GET with a body") << false << get("Content-Length: " + hiddenLength + "\r\n", hidden) << 200
+                                     << QByteArray("OK") << false;
+    QTest::newRow("GET with a chunked body")
+        << false << get("Transfer-Encoding: chunked\r\n", QByteArray::number(hidden.size(), 16) + "\r\n" + hidden)
+        << 200 << QByteArray("OK") << false;
+    QTest::newRow("body trickling") << false << get("Content-Length: 1000000\r\n", "a") << 200 << QByteArray("OK")
+                                    << false;
+    QTest::newRow("version 2.0") << false << QByteArray("GET / HTTP/2.0\r\nHost: localhost\r\n\r\n") << 505
+                                 << QByteArray("HTTP Version Not Supported") << false;
+    QTest::newRow("malformed after HEAD") << true << QByteArray("HEAD / HTTP/1.1 extra\r\nHost: localhost\r\n\r\n")
+                                          << 400 << QByteArray("Bad Request") << false;
+    QTest::newRow("GET after HEAD") << true << get("") << 200 << QByteArray("OK") << true;
+}
+
+void TestServer::framing()
+{
+    QFETCH(bool, afterHead);
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    QFETCH(QByteArray, reason);
+    QFETCH(bool, keepsReading);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server.port);
+    QVERIFY(socket.waitForConnected(TimeoutMs));
+    if (afterHead)
+    {
+        socket.write(Request("/index.html", "", "HEAD"));
+        QCOMPARE(ReadResponse(socket, true).status, 200);
+    }
+    socket.write(request + Request("/index.html"));
+    const Response response = ReadResponse(socket);
+    QCOMPARE(response.status, status);
+    QCOMPARE(response.reason, reason);
+    // The whole announced body came: a client reading it does not hang.
+    QVERIFY(response.header("Content-Length").toInt() > 0);
+    QCOMPARE(QByteArray::number(response.body.size()), response.header("Content-Length"));
+    QCOMPARE(response.header("Connection") == "close", !keepsReading);
+    const Response next = ReadResponse(socket);
+    QCOMPARE(next.status, keepsReading ? 200 : 0);
+    if (!keepsReading)
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, TimeoutMs);
 }
 
 void TestServer::noCrossOriginHeaders()

@@ -30,7 +30,9 @@ Response ReadResponse(QTcpSocket& socket, bool noBody)
         data += socket.read(1); // never read past this response
     }
     const QList<QByteArray> lines = data.left(headEnd).split('\n');
-    response.status = lines.value(0).trimmed().split(' ').value(1).toInt();
+    const QByteArray statusLine = lines.value(0).trimmed();
+    response.status = statusLine.split(' ').value(1).toInt();
+    response.reason = statusLine.mid(statusLine.indexOf(' ', statusLine.indexOf(' ') + 1) + 1);
     for (int i = 1; i < lines.size(); ++i)
     {
         const int colon = lines[i].indexOf(':');
