@@ -47,11 +47,11 @@ CFileServer::~CFileServer()
 bool CFileServer::Start(int port, std::string& strError)
 {
     const std::string ports = "127.0.0.1:" + std::to_string(port);
+    const std::string workers = std::to_string(m_workers);
     // No document_root: civetweb itself serves, lists, runs and includes nothing; the features'
     // routes answer every request.
-    const char* options[] = {"listening_ports", ports.c_str(),
-                             // Browser tabs hold keep-alive connections, each one a worker.
-                             "num_threads", "64", "enable_keep_alive", "yes",
+    const char* options[] = {"listening_ports", ports.c_str(), "num_threads", workers.c_str(), "enable_keep_alive",
+                             "yes",
                              // Without it keep-alive responses wait for Nagle's delayed ACK.
                              "tcp_nodelay", "1",
                              // A request's head must arrive, and a client must take the answer's
@@ -63,6 +63,8 @@ bool CFileServer::Start(int port, std::string& strError)
     mg_callbacks callbacks{};
     callbacks.begin_request = &CFileServer::BeginRequest;
     callbacks.http_error = &CFileServer::HttpError;
+    callbacks.init_connection = &CFileServer::ConnectionOpened;
+    callbacks.connection_closed = &CFileServer::ConnectionClosed;
     callbacks.log_message = [](const mg_connection*, const char*) { return 1; };
     mg_init_data init{};
     init.callbacks = &callbacks;
@@ -117,7 +119,7 @@ int CFileServer::BeginRequest(mg_connection* pConnection)
     // and a client that trickles one from holding a worker.
     const bool carriesBody = RequestFraming::CarriesBody(pInfo);
     request.keepAlive = ClientKeepsAlive(pConnection);
-    if (framing || carriesBody)
+    if (framing || carriesBody || (request.keepAlive && Of(pConnection).WorkersScarce()))
     {
         // Not for the client's own "close" or "Upgrade": civetweb follows those itself, and a
         // closing mark would end a socket right after its handshake.
@@ -143,6 +145,22 @@ int CFileServer::BeginRequest(mg_connection* pConnection)
         break;
     }
     return 0;
+}
+
+CFileServer& CFileServer::Of(const mg_connection* pConnection)
+{
+    return *static_cast<CFileServer*>(mg_get_user_data(mg_get_context(pConnection)));
+}
+
+int CFileServer::ConnectionOpened(const mg_connection* pConnection, void**)
+{
+    Of(pConnection).m_openConnections.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+void CFileServer::ConnectionClosed(const mg_connection* pConnection)
+{
+    Of(pConnection).m_openConnections.fetch_sub(1, std::memory_order_relaxed);
 }
 
 int CFileServer::HttpError(mg_connection* pConnection, int status, const char*)
