@@ -1,5 +1,6 @@
 #include "server/CFileServer.h"
 
+#include "platform/ServerPlatform.h"
 #include "server/HttpResponse.h"
 #include "server/LiveReload.h"
 #include "server/RequestFraming.h"
@@ -35,6 +36,20 @@ int CheckHost(const mg_request_info* pRequest)
     return HttpRules::IsLoopbackHost(pHost) ? 0 : 403;
 }
 
+// Workers and civetweb's queue of accepted connections, sized to the descriptors the process may
+// still open: each worker holds its connection and one file at a time, each queue place a
+// connection. Accepting then never fails for want of a descriptor, which civetweb would retry at
+// once, in a loop. False when too few are left to serve at all.
+bool SizeForDescriptors(long long freeDescriptors, int& workers, int& queue)
+{
+    // Kept back: the listening socket, the connection civetweb holds while its queue is full, and
+    // the folder watcher's (one per folder level while it scans).
+    const long long budget = freeDescriptors - 24;
+    queue = static_cast<int>(std::clamp<long long>(budget / 8, 1, 20));
+    workers = static_cast<int>(std::clamp<long long>((budget - queue) / 2, 1, CFileServer::MaxWorkers));
+    return budget >= queue + 2 * workers;
+}
+
 } // namespace
 
 CFileServer::CFileServer(std::string strRoot) : m_strRoot(std::move(strRoot)), m_staticFiles(m_strRoot) {}
@@ -46,8 +61,15 @@ CFileServer::~CFileServer()
 
 bool CFileServer::Start(int port, std::string& strError)
 {
+    int queue = 0;
+    if (!SizeForDescriptors(ServerPlatform::FreeFileDescriptors(), m_workers, queue))
+    {
+        strError = "too few file descriptors are left to serve (see ulimit -n)";
+        return false;
+    }
     const std::string ports = "127.0.0.1:" + std::to_string(port);
     const std::string workers = std::to_string(m_workers);
+    const std::string queueSize = std::to_string(queue);
     // No document_root: civetweb itself serves, lists, runs and includes nothing; the features'
     // routes answer every request.
     const char* options[] = {"listening_ports", ports.c_str(), "num_threads", workers.c_str(), "enable_keep_alive",

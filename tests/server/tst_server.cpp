@@ -74,6 +74,8 @@ private slots:
     void largeFiles();
     void stalledReaderGetsAnExactPrefix();
     void slowAndIdleClientsLeaveRoom();
+    void raisesOpenFileLimit();
+    void outOfDescriptors();
     void head();
     void keepAlive();
     void folders_data();
@@ -788,6 +790,62 @@ void TestServer::slowAndIdleClientsLeaveRoom()
     QCOMPARE(response.status, 200);
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
     QCOMPARE(response.header("Connection"), QByteArray("close"));
+}
+
+void TestServer::raisesOpenFileLimit()
+{
+    Server server;
+    server.launcher = QStringList{"/bin/sh", "-c", "ulimit -S -n 128 && exec \"$0\" \"$@\""};
+    QVERIFY(server.Start(m_strSite, {"--no-live-reload"}));
+    QFile limits(QString("/proc/%1/limits").arg(server.process.processId()));
+    if (!limits.open(QIODevice::ReadOnly))
+        QSKIP("no /proc on this system");
+    QByteArray line;
+    for (const QByteArray& each : limits.readAll().split('\n'))
+        if (each.startsWith("Max open files"))
+            line = each.simplified();
+    const QList<QByteArray> fields = line.split(' '); // Max open files SOFT HARD files
+    QVERIFY2(fields.size() == 6 && fields[3] != "128", line.constData());
+    QCOMPARE(fields[3], fields[4]);
+}
+
+void TestServer::outOfDescriptors()
+{
+    // A server close to its open-file limit: 64, with 30 descriptors inherited from its parent.
+    // More clients connect than it has descriptors for. It must not spin on failed accepts, and
+    // files that exist are never reported missing.
+    Server server;
+    server.launcher = QStringList{"/bin/bash", "-c",
+                                  "ulimit -n 64 && for fd in $(seq 3 32); do eval \"exec $fd</dev/null\"; done && "
+                                  "exec \"$0\" \"$@\""};
+    QVERIFY2(server.Start(m_strSite, {"--no-live-reload"}), server.Errors().constData());
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 40; ++i)
+    {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(clients.back()->waitForConnected(TimeoutMs));
+    }
+    const auto cpuTicks = [&server]
+    {
+        QFile stat(QString("/proc/%1/stat").arg(server.process.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1LL;
+        const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+        return fields.value(12).toLongLong() + fields.value(13).toLongLong(); // utime + stime
+    };
+    const long long before = cpuTicks();
+    QTest::qWait(1000); // the window the server's CPU time is measured over
+    const long long used = cpuTicks() - before;
+    QVERIFY2(used * 1000 / sysconf(_SC_CLK_TCK) < 200, qPrintable(QString("%1 ticks of CPU in 1 s").arg(used)));
+
+    for (int i = 0; i < 5; ++i)
+        clients[i]->write(Request("/r.bin"));
+    for (int i = 0; i < 5; ++i)
+    {
+        const int status = ReadResponse(*clients[i]).status;
+        QVERIFY2(status == 200 || status == 503, qPrintable(QString("client %1: %2").arg(i).arg(status)));
+    }
 }
 
 void TestServer::head()

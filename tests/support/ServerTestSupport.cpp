@@ -80,7 +80,11 @@ bool CServerProcess::Start(const QString& folder, const QStringList& options, co
         port = FreePort();
         process.setWorkingDirectory(folder);
         process.setProcessEnvironment(environment);
-        process.start(ServerBinary, options + QStringList{QString::number(port)});
+        const QStringList arguments = options + QStringList{QString::number(port)};
+        if (launcher.isEmpty())
+            process.start(ServerBinary, arguments);
+        else
+            process.start(launcher.first(), launcher.mid(1) + QStringList{ServerBinary} + arguments);
         if (!process.waitForStarted(TimeoutMs))
             return false;
         QElapsedTimer timer;

@@ -61,6 +61,9 @@ public:
 
     QByteArray OwnOrigin() const { return "http://localhost:" + QByteArray::number(port); }
 
+    // When set, a program and its first arguments that end by exec'ing the server with the
+    // arguments that follow them (say a shell that lowers a limit first).
+    QStringList launcher;
     QProcess process;
     quint16 port = 0;
     QByteArray readyLine;
