@@ -27,6 +27,9 @@ void RaiseOpenFileLimit();
 // How many more files and sockets the process may open now; a large number when nothing limits it.
 long long FreeFileDescriptors();
 
+// Opens a connection to 127.0.0.1:port and closes it at once, to wake a server that waits for one.
+void KnockOnLoopbackPort(int port);
+
 // The absolute path of the working directory; false with a reason when it cannot be found.
 bool CurrentFolder(std::string& strFolder, std::string& strError);
 

@@ -84,6 +84,19 @@ long long FreeFileDescriptors()
     return static_cast<long long>(limit.rlim_cur) - inUse;
 }
 
+void KnockOnLoopbackPort(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    close(fd);
+}
+
 bool CurrentFolder(std::string& strFolder, std::string& strError)
 {
     std::string buffer(PATH_MAX, '\0');

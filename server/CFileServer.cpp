@@ -8,8 +8,10 @@
 #include <civetweb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <strings.h>
+#include <thread>
 #include <utility>
 
 namespace Corvan
@@ -67,6 +69,7 @@ bool CFileServer::Start(int port, std::string& strError)
         strError = "too few file descriptors are left to serve (see ulimit -n)";
         return false;
     }
+    m_port = port;
     const std::string ports = "127.0.0.1:" + std::to_string(port);
     const std::string workers = std::to_string(m_workers);
     const std::string queueSize = std::to_string(queue);
@@ -120,7 +123,23 @@ void CFileServer::Stop()
     if (m_pLiveReload)
         m_pLiveReload->Stop();
     if (m_pContext)
+    {
+        // civetweb's listening thread looks for the stop only when a connection arrives or after
+        // waiting two seconds for one: knock until it has seen it, and an idle server stops at once.
+        std::atomic<bool> stopped{false};
+        std::thread knocker(
+            [this, &stopped]
+            {
+                while (!stopped.load())
+                {
+                    ServerPlatform::KnockOnLoopbackPort(m_port);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            });
         mg_stop(m_pContext);
+        stopped = true;
+        knocker.join();
+    }
     m_pContext = nullptr;
     m_staticFiles.SetPageTag(nullptr);
     m_pLiveReload.reset();

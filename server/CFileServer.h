@@ -52,6 +52,7 @@ private:
 
     std::string m_strRoot;
     mg_context* m_pContext = nullptr;
+    int m_port = 0;
     int m_workers = MaxWorkers;
     std::atomic<int> m_openConnections{0};
     bool m_liveReloadWanted = false;
