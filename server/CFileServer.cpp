@@ -75,16 +75,25 @@ bool CFileServer::Start(int port, std::string& strError)
     const std::string queueSize = std::to_string(queue);
     // No document_root: civetweb itself serves, lists, runs and includes nothing; the features'
     // routes answer every request.
-    const char* options[] = {"listening_ports", ports.c_str(), "num_threads", workers.c_str(), "enable_keep_alive",
-                             "yes",
-                             // Without it keep-alive responses wait for Nagle's delayed ACK.
-                             "tcp_nodelay", "1",
-                             // A request's head must arrive, and a client must take the answer's
-                             // bytes, within this; a browser sends its head in one piece and reads
-                             // at once, so only stalled or hostile clients meet it.
-                             "request_timeout_ms", "2000",
-                             // Raw targets: this server decodes them itself, exactly once.
-                             "decode_url", "no", nullptr};
+    // clang-format off
+    const char* options[] = {
+        "listening_ports", ports.c_str(),
+        "num_threads", workers.c_str(),
+        "connection_queue", queueSize.c_str(),
+        // Connections not yet accepted: a burst beyond this costs its latecomers a second (their
+        // SYN is dropped and sent again).
+        "listen_backlog", "1024",
+        "enable_keep_alive", "yes",
+        // Without it keep-alive responses wait for Nagle's delayed ACK.
+        "tcp_nodelay", "1",
+        // A request's head must arrive, and a client must take the answer's bytes, within this; a
+        // browser sends its head in one piece and reads at once, so only stalled or hostile
+        // clients meet it.
+        "request_timeout_ms", "2000",
+        // Raw targets: this server decodes them itself, exactly once.
+        "decode_url", "no",
+        nullptr};
+    // clang-format on
     mg_callbacks callbacks{};
     callbacks.begin_request = &CFileServer::BeginRequest;
     callbacks.http_error = &CFileServer::HttpError;
@@ -104,9 +113,15 @@ bool CFileServer::Start(int port, std::string& strError)
         strError = text[0] ? text : "the web server did not start";
         return false;
     }
+    RegisterFeatures();
+    return true;
+}
+
+void CFileServer::RegisterFeatures()
+{
     if (m_liveReloadWanted)
     {
-        m_pLiveReload = std::make_unique<CLiveReload>(m_strRoot, port);
+        m_pLiveReload = std::make_unique<CLiveReload>(m_strRoot, m_port);
         m_pLiveReload->Start(m_pContext);
         const CLiveReload* pLiveReload = m_pLiveReload.get();
         m_staticFiles.SetPageTag([pLiveReload](const mg_connection* pConnection)
@@ -114,7 +129,6 @@ bool CFileServer::Start(int port, std::string& strError)
     }
     // Last: it takes every target the features above did not.
     m_staticFiles.Register(m_pContext);
-    return true;
 }
 
 void CFileServer::Stop()

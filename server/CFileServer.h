@@ -41,6 +41,8 @@ public:
     void Stop();
 
 private:
+    // Each feature takes its routes on the started context.
+    void RegisterFeatures();
     static int BeginRequest(mg_connection* pConnection);
     static int HttpError(mg_connection* pConnection, int status, const char* pMessage);
     static int ConnectionOpened(const mg_connection* pConnection, void** ppData);
