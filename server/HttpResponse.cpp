@@ -19,8 +19,9 @@ namespace
 // Large enough that a big file streams in few sends (256 KiB measured best on loopback), small
 // enough that a 1 GiB download costs a quarter MiB of memory.
 constexpr std::size_t ChunkSize = 256 * 1024;
-// Head plus a small file in one send.
-constexpr std::size_t SmallSize = 16 * 1024;
+// Head plus a small file in one send from the stack. Small, because every stack page a worker
+// touches stays with it for good, and there are hundreds of workers.
+constexpr std::size_t SmallSize = 4 * 1024;
 
 const char* ReasonPhrase(int status)
 {
@@ -171,8 +172,8 @@ void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t
         Write(m_head.data(), m_head.size());
         return;
     }
-    // Small answers go out in one send from the stack; large ones stream through a heap chunk
-    // that is returned to the system when the answer is done.
+    // Small answers go out in one send from the stack; larger ones through a heap buffer as large
+    // as the answer, up to a chunk, which is given back when the answer is done.
     const std::size_t total = m_head.size() + static_cast<std::size_t>(std::min<std::int64_t>(length, ChunkSize));
     if (total <= SmallSize)
     {
@@ -180,8 +181,8 @@ void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t
         StreamFile(file, first, length, smallBuffer, SmallSize);
         return;
     }
-    std::unique_ptr<char[]> pLarge(new char[ChunkSize]);
-    StreamFile(file, first, length, pLarge.get(), ChunkSize);
+    std::unique_ptr<char[]> pLarge(new char[total]);
+    StreamFile(file, first, length, pLarge.get(), total);
 }
 
 bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length,
