@@ -20,6 +20,16 @@ void BlockStopSignals();
 // Blocks until SIGTERM or SIGINT arrives.
 void WaitForStopSignal();
 
+// Raises the soft limit on open files and sockets to the hard limit: the usual soft limit of 1,024
+// is below what the server's workers may hold at once.
+void RaiseOpenFileLimit();
+
+// How many more files and sockets the process may open now; a large number when nothing limits it.
+long long FreeFileDescriptors();
+
+// Opens a connection to 127.0.0.1:port and closes it at once, to wake a server that waits for one.
+void KnockOnLoopbackPort(int port);
+
 // The absolute path of the working directory; false with a reason when it cannot be found.
 bool CurrentFolder(std::string& strFolder, std::string& strError);
 
@@ -39,10 +49,11 @@ EPortCheck CheckLoopbackPort(int port, std::string& strError);
 
 enum class EOpenResult
 {
-    File,      // a regular file, now open
-    Folder,    // a directory (closed again)
-    NotFound,  // missing, or neither file nor directory (FIFOs and devices are never opened for reading)
-    Forbidden, // exists, but the user may not read it
+    File,        // a regular file, now open
+    Folder,      // a directory (closed again)
+    NotFound,    // missing, or neither file nor directory (FIFOs and devices are never opened for reading)
+    Forbidden,   // exists, but the user may not read it
+    Unavailable, // the process may open no more files for now (descriptors or memory ran out)
 };
 
 struct CFileInfo

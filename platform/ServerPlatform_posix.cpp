@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,52 @@ void WaitForStopSignal()
     while (sigwait(&set, &signal) != 0)
     {
     }
+}
+
+void RaiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max)
+    {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+long long FreeFileDescriptors()
+{
+    constexpr long long Plenty = 1 << 20;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= Plenty)
+        return Plenty;
+    long long inUse = 0;
+    // Linux lists them; elsewhere each possible one is asked about (the limit is small there).
+    if (DIR* pDir = opendir("/proc/self/fd"))
+    {
+        while (const dirent* pEntry = readdir(pDir))
+            inUse += pEntry->d_name[0] != '.';
+        closedir(pDir);
+        --inUse; // the listing's own
+    }
+    else
+    {
+        for (rlim_t fd = 0; fd < limit.rlim_cur; ++fd)
+            inUse += fcntl(static_cast<int>(fd), F_GETFD) != -1;
+    }
+    return static_cast<long long>(limit.rlim_cur) - inUse;
+}
+
+void KnockOnLoopbackPort(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    close(fd);
 }
 
 bool CurrentFolder(std::string& strFolder, std::string& strError)
@@ -114,7 +161,20 @@ EOpenResult CReadOnlyFile::Open(const std::string& path)
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer and hold a worker.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        return errno == EACCES || errno == EPERM ? EOpenResult::Forbidden : EOpenResult::NotFound;
+    {
+        switch (errno)
+        {
+        case EACCES:
+        case EPERM:
+            return EOpenResult::Forbidden;
+        case EMFILE:
+        case ENFILE:
+        case ENOMEM:
+            return EOpenResult::Unavailable;
+        default:
+            return EOpenResult::NotFound;
+        }
+    }
     struct stat st;
     if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
     {

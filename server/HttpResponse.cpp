@@ -19,8 +19,9 @@ namespace
 // Large enough that a big file streams in few sends (256 KiB measured best on loopback), small
 // enough that a 1 GiB download costs a quarter MiB of memory.
 constexpr std::size_t ChunkSize = 256 * 1024;
-// Head plus a small file in one send.
-constexpr std::size_t SmallSize = 16 * 1024;
+// Head plus a small file in one send from the stack. Small, because every stack page a worker
+// touches stays with it for good, and there are hundreds of workers.
+constexpr std::size_t SmallSize = 4 * 1024;
 
 const char* ReasonPhrase(int status)
 {
@@ -42,12 +43,32 @@ const char* ReasonPhrase(int status)
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 414:
+        return "URI Too Long";
     case 416:
         return "Range Not Satisfiable";
+    case 417:
+        return "Expectation Failed";
+    case 426:
+        return "Upgrade Required";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
     case 503:
         return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
     default:
-        return status >= 500 ? "Internal Server Error" : "Error";
+        return status >= 500 ? "Server Error" : "Client Error";
     }
 }
 
@@ -124,12 +145,23 @@ void CHttpResponse::Add(const char* pName, const char* pValue)
     m_head += "\r\n";
 }
 
+bool CHttpResponse::Write(const char* pData, std::size_t size)
+{
+    if (mg_write(m_pConnection, pData, size) == static_cast<int>(size))
+        return true;
+    // civetweb gives up on a client that stops reading for longer than the send timeout and
+    // reports how much it sent. Whatever came next would leave a hole in the body: the connection
+    // ends here, so the client holds an exact prefix and knows it is short.
+    mg_disable_keep_alive(m_pConnection);
+    return false;
+}
+
 void CHttpResponse::Send(const std::string& body)
 {
     m_head += "\r\n";
     if (!m_isHead)
         m_head += body;
-    mg_write(m_pConnection, m_head.data(), m_head.size());
+    Write(m_head.data(), m_head.size());
 }
 
 void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length)
@@ -143,11 +175,11 @@ void CHttpResponse::Send(const Reader& read, std::int64_t first, std::int64_t le
     m_head += "\r\n";
     if (m_isHead || length == 0)
     {
-        mg_write(m_pConnection, m_head.data(), m_head.size());
+        Write(m_head.data(), m_head.size());
         return;
     }
-    // Small answers go out in one send from the stack; large ones stream through a heap chunk
-    // that is returned to the system when the answer is done.
+    // Small answers go out in one send from the stack; larger ones through a heap buffer as large
+    // as the answer, up to a chunk, which is given back when the answer is done.
     const std::size_t total = m_head.size() + static_cast<std::size_t>(std::min<std::int64_t>(length, ChunkSize));
     if (total <= SmallSize)
     {
@@ -155,8 +187,8 @@ void CHttpResponse::Send(const Reader& read, std::int64_t first, std::int64_t le
         StreamFile(read, first, length, smallBuffer, SmallSize);
         return;
     }
-    std::unique_ptr<char[]> pLarge(new char[ChunkSize]);
-    StreamFile(read, first, length, pLarge.get(), ChunkSize);
+    std::unique_ptr<char[]> pLarge(new char[total]);
+    StreamFile(read, first, length, pLarge.get(), total);
 }
 
 bool CHttpResponse::StreamFile(const Reader& read, std::int64_t first, std::int64_t length, char* pBuffer,
@@ -168,7 +200,7 @@ bool CHttpResponse::StreamFile(const Reader& read, std::int64_t first, std::int6
         std::memcpy(pBuffer, m_head.data(), m_head.size());
         filled = m_head.size();
     }
-    else if (mg_write(m_pConnection, m_head.data(), m_head.size()) <= 0)
+    else if (!Write(m_head.data(), m_head.size()))
     {
         return false;
     }
@@ -184,7 +216,7 @@ bool CHttpResponse::StreamFile(const Reader& read, std::int64_t first, std::int6
             // The file shrank while we sent it: the promised length cannot be kept, so the
             // connection must end for the client to notice.
             if (filled > 0)
-                mg_write(m_pConnection, pBuffer, filled);
+                Write(pBuffer, filled);
             mg_disable_keep_alive(m_pConnection);
             return false;
         }
@@ -193,7 +225,7 @@ bool CHttpResponse::StreamFile(const Reader& read, std::int64_t first, std::int6
         filled += static_cast<std::size_t>(count);
         if (filled == capacity || remaining == 0)
         {
-            if (mg_write(m_pConnection, pBuffer, filled) <= 0)
+            if (!Write(pBuffer, filled))
                 return false;
             filled = 0;
         }

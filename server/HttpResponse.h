@@ -39,6 +39,8 @@ public:
     void Send(const Reader& read, std::int64_t first, std::int64_t length);
 
 private:
+    // Sends `size` bytes whole, or fails and ends the connection after the answer.
+    bool Write(const char* pData, std::size_t size);
     bool StreamFile(const Reader& read, std::int64_t first, std::int64_t length, char* pBuffer, std::size_t capacity);
 
     mg_connection* m_pConnection;

@@ -31,8 +31,8 @@ namespace Corvan
 class CLiveReload
 {
 public:
-    // Each open socket holds one of civetweb's 64 workers for as long as its page stays open;
-    // refusing sockets beyond this keeps the rest free for requests.
+    // Each open socket holds one of civetweb's workers for as long as its page stays open; a
+    // bound that a page cannot raise keeps the rest free for requests.
     static constexpr int MaxSockets = 40;
 
     // An editor's save is several events within a few milliseconds; a build may go on longer.

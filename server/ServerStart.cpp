@@ -33,6 +33,7 @@ ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, st
 void Prepare()
 {
     ServerPlatform::BlockStopSignals();
+    ServerPlatform::RaiseOpenFileLimit();
     mg_init_library(0);
 }
 

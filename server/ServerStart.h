@@ -19,7 +19,8 @@ namespace ServerStart
 // with `strFolder` set, or the exit code and the reason.
 ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, std::string& strError);
 
-// Readies the process before any thread starts: stop signals wait for WaitForStop, civetweb is set up.
+// Readies the process before any thread starts: stop signals wait for WaitForStop, the open-file
+// limit is raised as far as allowed, civetweb is set up.
 void Prepare();
 
 // Starts `server` on the port; ExitOk, or the exit code and the reason.

@@ -76,6 +76,16 @@ private:
     std::int64_t m_tagLength = 0;
 };
 
+// The file may well exist: saying 404 would tell the page it does not. The connection ends, which
+// also gives back a descriptor.
+int SendUnavailable(const CRequest& request)
+{
+    mg_disable_keep_alive(request.pConnection);
+    CRequest closing = request;
+    closing.keepAlive = false;
+    return SendError(closing, 503, "Retry-After", "1");
+}
+
 int SendPage(const CRequest& request, const std::string& page, const char* pContentType)
 {
     CHttpResponse response(request, 200);
@@ -115,6 +125,8 @@ int CStaticFiles::Answer(const CRequest& request) const
         return SendError(request, 404);
     case ServerPlatform::EOpenResult::Forbidden:
         return SendError(request, 403);
+    case ServerPlatform::EOpenResult::Unavailable:
+        return SendUnavailable(request);
     case ServerPlatform::EOpenResult::File:
         if (target.endsWithSlash)
             return SendError(request, 404);
@@ -157,6 +169,8 @@ int CStaticFiles::AnswerFolder(const CRequest& request, const std::string& path)
             return ServeFile(request, index, pIndex, TagFor(request));
         case ServerPlatform::EOpenResult::Forbidden:
             return SendError(request, 403);
+        case ServerPlatform::EOpenResult::Unavailable:
+            return SendUnavailable(request);
         default:
             break;
         }

@@ -32,7 +32,9 @@ Response ReadResponse(QTcpSocket& socket, bool noBody)
         data += socket.read(1); // never read past this response
     }
     const QList<QByteArray> lines = data.left(headEnd).split('\n');
-    response.status = lines.value(0).trimmed().split(' ').value(1).toInt();
+    const QByteArray statusLine = lines.value(0).trimmed();
+    response.status = statusLine.split(' ').value(1).toInt();
+    response.reason = statusLine.mid(statusLine.indexOf(' ', statusLine.indexOf(' ') + 1) + 1);
     for (int i = 1; i < lines.size(); ++i)
     {
         const int colon = lines[i].indexOf(':');
@@ -80,7 +82,11 @@ bool CServerProcess::Start(const QString& folder, const QStringList& options, co
         port = FreePort();
         process.setWorkingDirectory(folder);
         process.setProcessEnvironment(environment);
-        process.start(ServerBinary, options + QStringList{QString::number(port)});
+        const QStringList arguments = options + QStringList{QString::number(port)};
+        if (launcher.isEmpty())
+            process.start(ServerBinary, arguments);
+        else
+            process.start(launcher.first(), launcher.mid(1) + QStringList{ServerBinary} + arguments);
         if (!process.waitForStarted(TimeoutMs))
             return false;
         QElapsedTimer timer;

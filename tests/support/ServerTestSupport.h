@@ -21,6 +21,7 @@ constexpr int TimeoutMs = 5000;
 struct Response
 {
     int status = 0;                       // 0: the connection closed (or timed out) without an answer
+    QByteArray reason;                    // the status line's words after the code
     QMap<QByteArray, QByteArray> headers; // lower-case names
     QByteArray body;
     QByteArray header(const char* name) const { return headers.value(QByteArray(name).toLower()); }
@@ -64,6 +65,9 @@ public:
 
     QByteArray OwnOrigin() const { return "http://localhost:" + QByteArray::number(port); }
 
+    // When set, a program and its first arguments that end by exec'ing the server with the
+    // arguments that follow them (say a shell that lowers a limit first).
+    QStringList launcher;
     QProcess process;
     quint16 port = 0;
     QByteArray readyLine;
