@@ -12,6 +12,18 @@ case "${1:-}" in
     --test) packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium) ;;
     # The Windows check needs only the cross compiler and wine, not the Qt build.
     --windows) packages=(cmake g++-mingw-w64-x86-64-posix wine64) ;;
+    # Qt and civetweb for Windows from Debian's sources: native tools for Qt's host programs and
+    # configure, dpkg-dev to unpack source packages with Debian's patches.
+    --windows-qt) packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix) ;;
+    # The release: the above, the installer compiler and zip.
+    --windows-release)
+        packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix
+            binutils-mingw-w64-x86-64 nsis zip unzip) ;;
+    # Running the release under wine on Xvfb with a real drag and a real browser.
+    --windows-e2e)
+        packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix
+            binutils-mingw-w64-x86-64 nsis zip unzip wine64 fonts-wine
+            qtbase5-dev qtbase5-dev-tools xvfb xauth xdotool xclip x11-utils imagemagick chromium curl) ;;
 esac
 
 missing=()
