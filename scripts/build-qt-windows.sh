@@ -112,12 +112,12 @@ ticker=""
 
 say "[$(elapsed)] installing"
 make install INSTALL_ROOT="$work/install" >>"$log" 2>&1
-cp "$work/qtbase/LICENSE.LGPLv3" "$work/qtbase/LICENSE.GPLv3" "$work/qtbase/LICENSE.GPLv2" \
-    "$work/install$prefix/" 2>/dev/null || cp "$work/qtbase"/LICENSE.* "$work/install$prefix/"
+# The licence texts go with the DLLs (the LGPL 3 is a supplement to the GPL 3: both ship).
+cp "$work/qtbase"/LICENSE.* "$work/install$prefix/"
 # The only step that makes the cache visible is a rename, and the stamp comes last.
 mv "$work/install$prefix" "$prefix"
-printf 'qt %s\ncompiler %s\noptions %s\nbuilt in %s\n' "$qt_version" "$compiler_version" \
-    "${qt_options[*]}" "$(elapsed)" >"$stamp"
+printf 'qt %s\nsource %s\ncompiler %s\noptions %s\nbuilt in %s\n' "$qt_version" \
+    "$(basename "$(ls "$work"/src/*.dsc)" .dsc)" "$compiler_version" "${qt_options[*]}" "$(elapsed)" >"$stamp"
 cd "$cache"
 rm -rf "$work"
 say "[$(elapsed)] Qt $qt_version for Windows is ready in $prefix"

@@ -89,6 +89,7 @@ done
 # civetweb's (MIT) and the compiler runtime's.
 cp "$root/packaging/windows/LICENSE.txt" "$stage/licenses/CorvanHTMLStarter.txt"
 cp "$qt_prefix/LICENSE.LGPLv3" "$stage/licenses/Qt-LGPL-3.0.txt"
+cp "$qt_prefix/LICENSE.GPL3" "$stage/licenses/Qt-GPL-3.0.txt"
 cp "$civetweb_prefix/LICENSE.md" "$stage/licenses/civetweb-MIT.txt"
 # The compiler's runtime DLLs: Debian's copyright files carry the GCC Runtime Library Exception and
 # the mingw-w64 (winpthreads) licences.
