@@ -31,10 +31,14 @@ cmake --build "$build_dir" --target tst_e2e_wine e2e_dragsource -j "$jobs" >/dev
 work="$build_dir/tests/e2e/wine"
 mkdir -p "$work/runtime" "$work/output"
 chmod 700 "$work/runtime"
-x86_64-w64-mingw32-g++-posix -static -O2 -o "$work/standin-server.exe" "$root/tests/e2e/wine_standin_server.cpp"
+# The suite's two small Windows helpers.
+mkdir -p "$work/helpers"
+x86_64-w64-mingw32-g++-posix -static -O2 -o "$work/helpers/standin-server.exe" "$root/tests/e2e/wine_standin_server.cpp"
+x86_64-w64-mingw32-g++-posix -static -O2 -municode -o "$work/helpers/press-return.exe" \
+    "$root/tests/e2e/wine_press_return.cpp"
 
 echo "Running the Windows release under wine (failures leave screenshots and logs in $work/output)"
-CORVAN_WINDOWS_ZIP="$zip" CORVAN_WINDOWS_SETUP="$setup" CORVAN_WINDOWS_STANDIN="$work/standin-server.exe" \
+CORVAN_WINDOWS_ZIP="$zip" CORVAN_WINDOWS_SETUP="$setup" CORVAN_WINDOWS_HELPERS="$work/helpers" \
     CORVAN_E2E_OUTPUT_DIR="$work/output" CORVAN_E2E_SCREENSHOT_DIR="${SCREENSHOT_DIR:-}" \
     XDG_RUNTIME_DIR="$work/runtime" QTEST_FUNCTION_TIMEOUT=600000 \
     "$build_dir/bin/tst_e2e_wine" "$@"

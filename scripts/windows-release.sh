@@ -74,7 +74,13 @@ while [ ${#queue[@]} -gt 0 ]; do
         [ -n "${seen[$key]:-}" ] && continue
         seen[$key]=1
         if found=$(find_dll "$dll"); then
-            cp "$found" "$stage/"
+            # Debian's compiler runtime DLLs carry their debugging sections (libstdc++-6.dll: 23 MiB
+            # instead of 2); Qt's release DLLs ship as built.
+            if [[ "$found" == "$qt_prefix"/* ]]; then
+                cp "$found" "$stage/"
+            else
+                "$triplet-strip" --strip-unneeded -o "$stage/$(basename "$found")" "$found"
+            fi
             queue+=("$stage/$(basename "$found")")
         elif [[ "$key" == api-ms-win-* ]] || [ -n "$(find "$system_dlls" -maxdepth 1 -iname "$dll" -print -quit)" ]; then
             continue

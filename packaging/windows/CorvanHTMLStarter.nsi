@@ -5,14 +5,15 @@
 ; scripts/windows-release.sh passes VERSION, OUTFILE, SOURCE_DIR and LISTS_DIR (the generated lists of
 ; files to install and to delete, made from the release folder itself).
 
-Unicode true
+; A 64-bit installer for a 64-bit program: it runs where the tool runs and sees the 64-bit registry
+; and folders without redirection.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !include MUI2.nsh
 !include LogicLib.nsh
-!include x64.nsh
 !include FileFunc.nsh
 
 !define PRODUCT "Corvan HTML Starter"
@@ -64,18 +65,6 @@ FunctionEnd
 !macroend
 !insertmacro WaitUntilToolClosed ""
 !insertmacro WaitUntilToolClosed "un."
-
-Function .onInit
-    ${IfNot} ${RunningX64}
-        MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
-        Abort
-    ${EndIf}
-    SetRegView 64
-FunctionEnd
-
-Function un.onInit
-    SetRegView 64
-FunctionEnd
 
 Section "Install"
     Call WaitUntilToolClosed

@@ -8,9 +8,11 @@
 // Environment (scripts/windows-e2e.sh sets it):
 //   CORVAN_WINDOWS_ZIP          the release zip
 //   CORVAN_WINDOWS_SETUP        the release installer
-//   CORVAN_WINDOWS_STANDIN      a Windows program that idles, started as a stale mongoose.exe
+//   CORVAN_WINDOWS_HELPERS      the suite's Windows helpers: standin-server.exe (idles, started as a
+//                               stale mongoose.exe) and press-return.exe (see wine_press_return.cpp)
 //   CORVAN_E2E_OUTPUT_DIR       screenshots and logs of a failed function (default: current folder)
 //   CORVAN_E2E_SCREENSHOT_DIR   optional: where the window and the refusal box are saved as PNG
+//   CORVAN_E2E_WINEDEBUG        optional: wine's debug channels, for the logs of a failed run
 // Exit code 77 means a program the suite needs is missing (a skip).
 
 #include "CE2eDesktop.h"
@@ -109,6 +111,10 @@ private slots:
 private:
     QString RecordPath(const QString& strName) const { return m_workDir.filePath(QStringLiteral("record/") + strName); }
     QString PrefixPath(const QString& strName) const { return m_strPrefix + QLatin1Char('/') + strName; }
+    static QString HelperPath(const QString& strName)
+    {
+        return qEnvironmentVariable("CORVAN_WINDOWS_HELPERS") + QLatin1Char('/') + strName;
+    }
     QStringList OpenedUrls() const { return Corvan::E2e::OpenedUrls(RecordPath(QString())); }
     QProcessEnvironment WineEnvironment() const;
     CommandResult RunWine(const QStringList& args, int nTimeoutMs) const;
@@ -142,7 +148,8 @@ QProcessEnvironment TestWindowsRelease::WineEnvironment() const
 {
     QProcessEnvironment environment = m_pDesktop->Environment();
     environment.insert(QStringLiteral("WINEPREFIX"), m_strPrefix);
-    environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    // CORVAN_E2E_WINEDEBUG (e.g. "err+all") puts wine's own messages into the tool's log.
+    environment.insert(QStringLiteral("WINEDEBUG"), qEnvironmentVariable("CORVAN_E2E_WINEDEBUG", QStringLiteral("-all")));
     // No Mono or Gecko prompts, and no menu entries written into the host's desktop for the
     // installer's Start menu shortcut.
     environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml,winemenubuilder.exe="));
@@ -197,11 +204,12 @@ bool TestWindowsRelease::WaitForWindow(const QString& strTitle, qulonglong* pWin
 
 bool TestWindowsRelease::CloseBox(qulonglong nBox) const
 {
+    // Return, posted to the box by a Windows helper: X11 keys do not reach a box shown during a drop.
     const QString strTitle = m_pDesktop->WindowName(nBox);
     return QTest::qWaitFor(
         [&]()
         {
-            return m_pDesktop->PressKeyIn(nBox, QStringLiteral("Return")) &&
+            return RunWine({HelperPath(QStringLiteral("press-return.exe")), strTitle}, ShortWaitMs).Succeeded() &&
                    QTest::qWaitFor([&]() { return m_pDesktop->VisibleWindowsNamed(RegexFor(strTitle)).isEmpty(); },
                                    1000);
         },
@@ -263,9 +271,9 @@ void TestWindowsRelease::initTestCase()
     m_strOutputDir = qEnvironmentVariable("CORVAN_E2E_OUTPUT_DIR", QDir::currentPath());
     QVERIFY(QDir().mkpath(m_strOutputDir));
     const QString strZip = qEnvironmentVariable("CORVAN_WINDOWS_ZIP");
-    const QString strStandIn = qEnvironmentVariable("CORVAN_WINDOWS_STANDIN");
+    const QString strStandIn = HelperPath(QStringLiteral("standin-server.exe"));
     QVERIFY2(QFileInfo::exists(strZip), "CORVAN_WINDOWS_ZIP must name the release zip");
-    QVERIFY2(QFileInfo::exists(strStandIn), "CORVAN_WINDOWS_STANDIN must name the stand-in server");
+    QVERIFY2(QFileInfo::exists(strStandIn), "CORVAN_WINDOWS_HELPERS must name the folder of the Windows helpers");
 
     // Unpacked as a user would, into a folder whose name has blanks.
     const QString strApps = m_workDir.filePath(QStringLiteral("Corvan apps"));
