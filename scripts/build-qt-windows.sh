@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Qt 5.15 for Windows x64 (shared release DLLs: Core, Gui, Widgets, Test and the windows
-# platform plugin) from Debian's own qtbase source package with mingw-w64, host tools native, and
+# platform plugin; Network) from Debian's own qtbase source package with mingw-w64, host tools native, and
 # installs it into a cache outside the work tree keyed by Qt version and configure options. A
 # finished cache is reused; an interrupted build leaves only a scratch folder that the next run
 # removes, never a cache that looks done. Prints the Qt prefix as its last line.
@@ -15,14 +15,15 @@ source "$root/scripts/debian-source.sh"
 
 qt_version=5.15.8
 jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
-# The Debian tarball lacks src/3rdparty/wintab, hence no tablet events; nothing of the tool needs
-# OpenGL, networking, SQL, XML or printing.
+# The Debian tarball lacks src/3rdparty/wintab, hence no tablet events. Of QtNetwork the tool needs
+# only its local sockets (one window per session), so no TLS; nothing needs OpenGL, SQL, XML or
+# printing.
 qt_options=(
     -xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32-
     -release -shared -opensource -confirm-license -nomake examples -nomake tests
     -no-opengl -no-angle -no-dbus -no-icu -no-direct2d
     -qt-zlib -qt-libpng -no-libjpeg -qt-freetype -qt-harfbuzz -qt-pcre
-    -no-feature-network -no-feature-sql -no-feature-xml -no-feature-concurrent -no-feature-printer
+    -no-feature-sql -no-feature-xml -no-feature-concurrent -no-feature-printer
     -no-feature-tabletevent -no-openssl
 )
 compiler_version="$(x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null || echo none)"
