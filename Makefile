@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # CI builds treat warnings as errors; a local build may opt out with WERROR=OFF.
 WERROR ?= ON
 
-.PHONY: all deps test-deps configure build run test format format-check install package windows-check \
+.PHONY: all deps test-deps configure build run test test-sanitize format format-check install package windows-check \
 	windows-release windows-e2e artwork clean
 
 all: build
@@ -33,6 +33,10 @@ run: build
 
 test: test-deps build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again under AddressSanitizer and UBSan, in a build folder of its own.
+test-sanitize:
+	@$(MAKE) --no-print-directory test BUILD_DIR=build-asan CMAKE_FLAGS="$(CMAKE_FLAGS) -DCORVAN_SANITIZE=ON"
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 

@@ -1,8 +1,11 @@
 #include "app/StartUp.h"
 
+#include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QUrl>
 #include <QWidget>
 
 namespace Corvan
@@ -22,6 +25,29 @@ QRect ScreenUnder(const QPoint& cursor, const QList<QRect>& screens)
             return screen;
     }
     return screens.isEmpty() ? QRect() : screens.first();
+}
+
+void EnableHighDpiScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+}
+
+QString CommandLineFile(const QStringList& arguments, const QString& strWorkingFolder)
+{
+    if (arguments.size() < 2)
+        return QString();
+    const QString& strArgument = arguments.at(1);
+    if (strArgument.isEmpty())
+        return QString();
+    // Desktops that pass URLs (%u) send "file:" ones; a Windows path such as C:\x.html must not be
+    // read as a URL with the scheme "c", so only that scheme is looked at.
+    if (strArgument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return QDir::toNativeSeparators(QUrl(strArgument).toLocalFile());
+    if (strArgument.contains(QLatin1String("://")))
+        return QString();
+    // The running tool that may get this path has another working folder: make it absolute here.
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir(strWorkingFolder).absoluteFilePath(strArgument)));
 }
 
 void ShowAtBottomRight(QWidget* window)

@@ -4,6 +4,8 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -16,6 +18,16 @@ QPoint BottomRightPosition(const QRect& screen, const QSize& windowSize);
 
 // The screen, of `screens`, that holds `cursor`; the first (primary) one when none does.
 QRect ScreenUnder(const QPoint& cursor, const QList<QRect>& screens);
+
+// Turns on Qt's scaling for high-density displays, so the window is 250 x 250 logical pixels at any
+// scale and images take their "@2x" versions. Must run before the application object is made.
+void EnableHighDpiScaling();
+
+// The file named on the command line (`arguments` as QCoreApplication::arguments gives them, the
+// program first), as a dropped file's path would be: absolute, with native separators. Only the
+// first argument counts; a "file:" URL gives its local path, any other URL and no argument give
+// an empty path.
+QString CommandLineFile(const QStringList& arguments, const QString& strWorkingFolder);
 
 // Moves the window to the bottom right of the screen under the mouse cursor, then shows it.
 void ShowAtBottomRight(QWidget* window);

@@ -3,7 +3,7 @@
 // same wall clock the benchmark reads just before it writes the file. Prints medians of SAVES
 // saves of each kind. Usage: bench_livereload MONGOOSE CHROMIUM [SAVES]
 
-#include "tests/server/HeadlessBrowser.h"
+#include "tests/support/HeadlessBrowser.h"
 
 #include <QCoreApplication>
 #include <QDir>

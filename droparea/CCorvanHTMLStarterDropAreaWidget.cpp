@@ -7,9 +7,13 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QSpacerItem>
 #include <QStringList>
 #include <QUrl>
@@ -25,6 +29,15 @@ CCorvanHTMLStarterDropAreaWidget::LaunchHandler& CurrentLaunchHandler()
     return handler;
 }
 
+CCorvanHTMLStarterDropAreaWidget::FileChooser& CurrentFileChooser()
+{
+    static CCorvanHTMLStarterDropAreaWidget::FileChooser chooser;
+    return chooser;
+}
+
+const char* const Prompt = "Drop HTML file to open locally";
+const char* const Accent = "#e2b639";
+
 QSpacerItem* NewExpandingSpacer()
 {
     return new QSpacerItem(1, 1, QSizePolicy::Preferred, QSizePolicy::Expanding);
@@ -39,6 +52,12 @@ CCorvanHTMLStarterDropAreaWidget::CCorvanHTMLStarterDropAreaWidget(QWidget* pare
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 0, 6, 0);
     CreatePanel();
+
+    // Also a button: keyboard users reach it with Tab, and everyone can click it to choose a file.
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setAccessibleName(QString::fromLatin1(Prompt));
+    setAccessibleDescription(QStringLiteral("Click, or press Enter or Space, to choose an HTML file"));
 }
 
 CCorvanHTMLStarterDropAreaWidget::~CCorvanHTMLStarterDropAreaWidget()
@@ -50,6 +69,11 @@ CCorvanHTMLStarterDropAreaWidget::~CCorvanHTMLStarterDropAreaWidget()
 void CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler(LaunchHandler handler)
 {
     CurrentLaunchHandler() = std::move(handler);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::SetFileChooser(FileChooser chooser)
+{
+    CurrentFileChooser() = std::move(chooser);
 }
 
 void CCorvanHTMLStarterDropAreaWidget::CreatePanel()
@@ -64,9 +88,11 @@ void CCorvanHTMLStarterDropAreaWidget::CreatePanel()
 
     panelLayout->addItem(NewExpandingSpacer());
     auto* prompt = new QLabel(m_pPanel);
-    prompt->setStyleSheet(QStringLiteral("color: %0;").arg(QStringLiteral("#e2b639")));
+    prompt->setStyleSheet(QStringLiteral("color: %0;").arg(QString::fromLatin1(Accent)));
     prompt->setAlignment(Qt::AlignCenter);
-    prompt->setText(QStringLiteral("Drop HTML file to open locally"));
+    prompt->setText(QString::fromLatin1(Prompt));
+    // Large desktop fonts would cut the prompt at the frame's edges; it takes two lines instead.
+    prompt->setWordWrap(true);
     panelLayout->addWidget(prompt);
     panelLayout->addItem(NewExpandingSpacer());
 
@@ -89,13 +115,100 @@ void CCorvanHTMLStarterDropAreaWidget::dropEvent(QDropEvent* event)
 
     // Only the first file counts. The launch runs to its end here; the drop itself stays
     // unaccepted, so the drag source never takes it for a completed move or copy.
-    const QString& strPath = paths.first();
+    OpenFile(paths.first());
+}
+
+void CCorvanHTMLStarterDropAreaWidget::OpenFile(const QString& strPath)
+{
     if (!IsSupportedFile(strPath))
         return;
+    m_strLastFolder = QFileInfo(strPath).absolutePath();
     if (const LaunchHandler& handler = CurrentLaunchHandler())
         handler(strPath);
     else
         CCorvanHTMLStarter::Instance()->LaunchLocalServer(strPath);
+}
+
+QString CCorvanHTMLStarterDropAreaWidget::StartFolder() const
+{
+    return m_strLastFolder.isEmpty() ? QDir::homePath() : m_strLastFolder;
+}
+
+void CCorvanHTMLStarterDropAreaWidget::ChooseFile()
+{
+    // A click that arrives while the dialog is up (through a nested event loop) opens no second one.
+    if (m_bChoosing)
+        return;
+    m_bChoosing = true;
+    QString strChosen;
+    if (const FileChooser& chooser = CurrentFileChooser())
+        strChosen = chooser(this, StartFolder());
+    else
+        strChosen = QFileDialog::getOpenFileName(this, QStringLiteral("Open HTML file"), StartFolder(),
+                                                 QStringLiteral("HTML files (*.html)"));
+    m_bChoosing = false;
+    if (!strChosen.isEmpty())
+        OpenFile(QDir::toNativeSeparators(strChosen));
+}
+
+void CCorvanHTMLStarterDropAreaWidget::mousePressEvent(QMouseEvent* event)
+{
+    m_bPressed = event->button() == Qt::LeftButton;
+    QWidget::mousePressEvent(event);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    // Like a button: the press and the release must both be ours, so dragging off the frame cancels.
+    const bool clicked = m_bPressed && event->button() == Qt::LeftButton && rect().contains(event->pos());
+    m_bPressed = false;
+    if (clicked)
+        ChooseFile();
+    else
+        QWidget::mouseReleaseEvent(event);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::keyPressEvent(QKeyEvent* event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    switch (event->key())
+    {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (plain && !event->isAutoRepeat())
+        {
+            ChooseFile();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::focusInEvent(QFocusEvent* event)
+{
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::focusOutEvent(QFocusEvent* event)
+{
+    update();
+    QWidget::focusOutEvent(event);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // The keyboard focus: a thin line in the accent colour just inside the dashed frame.
+    QPainter painter(this);
+    painter.setPen(QPen(QColor(QString::fromLatin1(Accent)), 1));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 bool CCorvanHTMLStarterDropAreaWidget::IsSupportedFile(QString strPath)

@@ -77,8 +77,36 @@ CCorvanHTMLStarter::CCorvanHTMLStarter(QWidget* parent) : QMainWindow(parent, Qt
 
     ui.copyToClipboardPushButton->hide();
 
-    setWindowIcon(QIcon(QPixmap(QStringLiteral(":/CorvanHTMLStarter/Resources/Tools_iconz.png"))));
-    ui.closeToolButton->setIcon(QIcon(QPixmap(QStringLiteral(":/CorvanHTMLStarter/Resources/SmallClose.png"))));
+    // Icons from the file name, not from one pixmap: QIcon then also takes the "@2x" image beside
+    // it, which a 200 % display draws instead of blowing the small one up.
+    setWindowIcon(QIcon(QStringLiteral(":/CorvanHTMLStarter/Resources/Tools_iconz.png")));
+    ui.closeToolButton->setIcon(QIcon(QStringLiteral(":/CorvanHTMLStarter/Resources/SmallClose.png")));
+
+    // The bottom row was laid out for small Windows fonts; in a desktop's larger ones "Copy URL",
+    // "Powerd By " and the link no longer fit 250 pixels and the link was cut. Their size follows the
+    // window, which is fixed in pixels, and not the desktop's font size (the face still does).
+    for (QWidget* footer : {static_cast<QWidget*>(ui.copyToClipboardPushButton), static_cast<QWidget*>(ui.label_2),
+                            static_cast<QWidget*>(ui.label)})
+        footer->setStyleSheet(QStringLiteral("font-size: 11px;"));
+
+    // What screen readers say for the controls that show no text or only an image.
+    ui.closeToolButton->setAccessibleName(QStringLiteral("Close"));
+    ui.copyToClipboardPushButton->setAccessibleName(QStringLiteral("Copy URL"));
+    ui.label->setAccessibleName(QStringLiteral("Corvan-Works home page"));
+
+    // Keyboard order: the frame first (Enter opens the file dialog), then Copy URL, then close.
+    setTabOrder(m_pDropArea, ui.copyToClipboardPushButton);
+    setTabOrder(ui.copyToClipboardPushButton, ui.closeToolButton);
+    m_pDropArea->setFocus();
+}
+
+void CCorvanHTMLStarter::OpenFile(const QString& strPath)
+{
+    show();
+    raise();
+    activateWindow();
+    if (!strPath.isEmpty())
+        m_pDropArea->OpenFile(strPath);
 }
 
 CCorvanHTMLStarter::~CCorvanHTMLStarter()

@@ -28,6 +28,10 @@ public:
     // Serves the folder of the given HTML file with our server and opens the file in the browser.
     void LaunchLocalServer(QString strPath);
 
+    // Takes a file handed over from outside (the command line, a later start of the tool) as if it
+    // had been dropped on the frame, and brings the window forward; an empty path only does the latter.
+    void OpenFile(const QString& strPath);
+
     // The URL the last successful launch opened (empty before any).
     const QString& URL() const { return m_strURL; }
     // The server process of the last launch, or null before any.

@@ -9,7 +9,8 @@ packages=(
     libcivetweb-dev
 )
 case "${1:-}" in
-    --test) packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium) ;;
+    # desktop-file-validate checks the installed desktop entry.
+    --test) packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium desktop-file-utils) ;;
     # The Windows check needs only the cross compiler and wine, not the Qt build.
     --windows) packages=(cmake g++-mingw-w64-x86-64-posix wine64) ;;
     # Qt and civetweb for Windows from Debian's sources: native tools for Qt's host programs and

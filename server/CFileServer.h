@@ -1,8 +1,12 @@
 #pragma once
 
 // Serves one folder over HTTP on the loopback interface, on top of civetweb. civetweb accepts
-// connections, parses requests and keeps connections alive; every response is made here, so none
-// of civetweb's scripting, listing or file-serving defaults can run.
+// connections, parses requests and keeps connections alive. Every request first passes the
+// central check here (method, Host, target); then the feature that owns its route answers it:
+// live reload its script and socket (LiveReload.h), the folder's files everything else
+// (StaticFiles.h). None of civetweb's scripting, listing or file-serving defaults can run.
+
+#include "server/StaticFiles.h"
 
 #include <memory>
 #include <string>
@@ -34,11 +38,10 @@ private:
     static int BeginRequest(mg_connection* pConnection);
     static int HttpError(mg_connection* pConnection, int status, const char* pMessage);
 
-    int HandleRequest(mg_connection* pConnection) const;
-
     std::string m_strRoot;
     mg_context* m_pContext = nullptr;
     bool m_liveReloadWanted = false;
+    CStaticFiles m_staticFiles;
     std::unique_ptr<CLiveReload> m_pLiveReload;
 };
 

@@ -1,6 +1,7 @@
 #include "server/LiveReload.h"
 
-#include "server/ServerPlatform.h"
+#include "platform/ServerPlatform.h"
+#include "server/HttpResponse.h"
 
 #include <civetweb.h>
 
@@ -17,11 +18,18 @@ namespace Corvan
 namespace
 {
 
-const char ScriptTarget[] = "__corvan/live.js";
-const char SocketTarget[] = "__corvan/live";
+// The server's reserved names, spelled here only. Only these two are the server's: the rest of a
+// user's own "__corvan" folder is served as usual.
+#define CORVAN_RESERVED_FOLDER "/__corvan/"
+constexpr char ScriptPath[] = CORVAN_RESERVED_FOLDER "live.js";
+constexpr char SocketPath[] = CORVAN_RESERVED_FOLDER "live";
+constexpr char ScriptTag[] = "<script src=\"" CORVAN_RESERVED_FOLDER "live.js\"></script>";
+// civetweb's route patterns: '$' takes the name alone, not the names below it.
+constexpr char ScriptRoute[] = CORVAN_RESERVED_FOLDER "live.js$";
+constexpr char SocketRoute[] = CORVAN_RESERVED_FOLDER "live$";
 
-// Served at /__corvan/live.js. It never writes to the console: a server that went away (a new
-// drop restarted it) costs a few quiet retries with a growing delay, not a stream of errors.
+// Served at ScriptPath. It never writes to the console: a server that went away (a new drop
+// restarted it) costs a few quiet retries with a growing delay, not a stream of errors.
 const char ScriptText[] = R"JS(// Follows the served folder: reloads the page when a file changes, swaps the
 // style sheets in place when only CSS changed.
 (function () {
@@ -62,7 +70,7 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
     function connect() {
         var socket;
         try {
-            socket = new WebSocket('ws://' + location.host + '/__corvan/live');
+            socket = new WebSocket('ws://' + location.host + ')JS" CORVAN_RESERVED_FOLDER R"JS(live');
         } catch (e) {
             return;
         }
@@ -90,6 +98,7 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
     connect();
 })();
 )JS";
+#undef CORVAN_RESERVED_FOLDER
 
 bool EqualsNoCase(const char* pText, const std::string& expected)
 {
@@ -142,8 +151,10 @@ void CLiveReload::Start(mg_context* pContext)
     // civetweb's start clears the calling thread's signal mask; new threads inherit it, and a stop
     // signal must reach only the main thread's wait.
     ServerPlatform::BlockStopSignals();
-    mg_set_websocket_handler(pContext, SocketPath, &CLiveReload::OnConnect, &CLiveReload::OnReady, &CLiveReload::OnData,
-                             &CLiveReload::OnClose, this);
+    mg_set_request_handler(pContext, ScriptRoute, &CLiveReload::OnScriptRequest, this);
+    mg_set_request_handler(pContext, SocketRoute, &CLiveReload::OnPlainSocketRequest, this);
+    mg_set_websocket_handler(pContext, SocketRoute, &CLiveReload::OnConnect, &CLiveReload::OnReady,
+                             &CLiveReload::OnData, &CLiveReload::OnClose, this);
     m_debounceThread = std::thread([this] { Debounce(); });
     CFolderWatcher::CLimits limits;
     limits.maxEntries = LimitFromEnvironment("CORVAN_TEST_MAX_ENTRIES", limits.maxEntries);
@@ -165,33 +176,27 @@ void CLiveReload::Stop()
         m_debounceThread.join();
 }
 
-CLiveReload::ERoute CLiveReload::Route(const mg_connection* pConnection, const std::string& relativePath)
+const char* CLiveReload::PageTagFor(const mg_connection* pConnection) const
 {
-    if (relativePath == ScriptTarget)
-        return ERoute::Script;
-    if (relativePath != SocketTarget)
-        return ERoute::NotOurs;
-    // civetweb finds the socket handler by the raw target, so only the plain spelling upgrades.
-    if (std::strcmp(mg_get_request_info(pConnection)->request_uri, SocketPath) != 0 ||
-        !HeaderContains(pConnection, "Upgrade", "websocket") || !HeaderContains(pConnection, "Connection", "upgrade"))
-        return ERoute::NotUpgrade;
-    if (!IsOwnOrigin(mg_get_header(pConnection, "Origin"), m_port))
-        return ERoute::ForeignOrigin;
-    {
-        std::unique_lock<std::mutex> lock(m_changesMutex);
-        m_changesChanged.wait_for(lock, ScanWait, [this] { return !m_scanning || m_stopping; });
-    }
-    if (!m_active)
-        return ERoute::Off;
-    if (OpenSockets() >= MaxSockets)
-        return ERoute::Busy;
-    return ERoute::Socket;
+    return m_active && IsNavigation(pConnection) ? ScriptTag : nullptr;
 }
 
-const std::string& CLiveReload::Script()
+int CLiveReload::OnScriptRequest(mg_connection*, void*)
 {
     static const std::string script(ScriptText);
-    return script;
+    CHttpResponse response(CurrentRequest(), 200);
+    response.Add("Content-Type", "text/javascript; charset=utf-8");
+    response.Add("Content-Length", static_cast<std::int64_t>(script.size()));
+    response.Send(script);
+    return 200;
+}
+
+int CLiveReload::OnPlainSocketRequest(mg_connection*, void*)
+{
+    // The socket's name asked for without a proper upgrade.
+    CRequest request = CurrentRequest();
+    request.keepAlive = false;
+    return SendError(request, 400);
 }
 
 bool CLiveReload::IsNavigation(const mg_connection* pConnection)
@@ -210,16 +215,32 @@ bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
     return EqualsNoCase(pOrigin, "http://localhost" + suffix) || EqualsNoCase(pOrigin, "http://127.0.0.1" + suffix);
 }
 
+int CLiveReload::AdmitSocket(const mg_connection* pConnection)
+{
+    if (!IsOwnOrigin(mg_get_header(pConnection, "Origin"), m_port))
+        return 403; // another site's page may not listen
+    {
+        std::unique_lock<std::mutex> lock(m_changesMutex);
+        m_changesChanged.wait_for(lock, ScanWait, [this] { return !m_scanning || m_stopping; });
+    }
+    if (!m_active)
+        return 404; // live reload has ended
+    std::lock_guard<std::mutex> lock(m_socketsMutex);
+    if (m_reservedSockets >= MaxSockets)
+        return 503;
+    ++m_reservedSockets;
+    return 0;
+}
+
 int CLiveReload::OnConnect(const mg_connection* pConnection, void* pData)
 {
-    auto* pSelf = static_cast<CLiveReload*>(pData);
-    std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
-    // Route has checked already; this settles a race between sockets opened at the same moment.
-    (void)pConnection;
-    if (pSelf->m_reservedSockets >= MaxSockets)
-        return 1;
-    ++pSelf->m_reservedSockets;
-    return 0;
+    const int status = static_cast<CLiveReload*>(pData)->AdmitSocket(pConnection);
+    if (status == 0)
+        return 0; // civetweb completes the handshake
+    CRequest request = CurrentRequest();
+    request.keepAlive = false;
+    SendError(request, status);
+    return 1;
 }
 
 void CLiveReload::OnReady(mg_connection* pConnection, void* pData)
@@ -249,12 +270,6 @@ void CLiveReload::OnClose(const mg_connection* pConnection, void* pData)
     pSelf->m_sockets.erase(std::remove(pSelf->m_sockets.begin(), pSelf->m_sockets.end(), pConnection),
                            pSelf->m_sockets.end());
     --pSelf->m_reservedSockets;
-}
-
-int CLiveReload::OpenSockets() const
-{
-    std::lock_guard<std::mutex> lock(m_socketsMutex);
-    return m_reservedSockets;
 }
 
 void CLiveReload::OnWatching()

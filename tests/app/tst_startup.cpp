@@ -17,6 +17,8 @@ private slots:
     void screenUnder_data();
     void screenUnder();
     void showsOnTheCursorScreen();
+    void commandLineFile_data();
+    void commandLineFile();
     void oneWindowOnly();
 };
 
@@ -69,6 +71,37 @@ void TestStartUp::showsOnTheCursorScreen()
     QVERIFY(window.isVisible());
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     QCOMPARE(window.pos(), QPoint(screen.right() + 1 - 255, screen.bottom() + 1 - 295));
+}
+
+void TestStartUp::commandLineFile_data()
+{
+    const QString cwd = QStringLiteral("/home/ann/work");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no argument") << QStringList{"corvan-html-starter"} << "";
+    QTest::newRow("absolute") << QStringList{"corvan-html-starter", "/srv/site/index.html"} << "/srv/site/index.html";
+    QTest::newRow("relative to the working folder")
+        << QStringList{"corvan-html-starter", "site/my page.html"} << cwd + "/site/my page.html";
+    QTest::newRow("dot segments") << QStringList{"corvan-html-starter", "../x.html"} << "/home/ann/x.html";
+    QTest::newRow("only the first counts")
+        << QStringList{"corvan-html-starter", "a.html", "b.html", "c.txt"} << cwd + "/a.html";
+    QTest::newRow("non-ASCII and #") << QStringList{"corvan-html-starter", QString::fromUtf8("/tmp/Übersicht #1.html")}
+                                     << QString::fromUtf8("/tmp/Übersicht #1.html");
+    QTest::newRow("file URL, encoded") << QStringList{"corvan-html-starter",
+                                                      "file:///tmp/folder%20with%20blanks/%C3%9Cber%231.html"}
+                                       << QString::fromUtf8("/tmp/folder with blanks/Über#1.html");
+    QTest::newRow("web address has no local file")
+        << QStringList{"corvan-html-starter", "https://corvan-works.example/page.html"} << "";
+    QTest::newRow("refused files still get through to the check")
+        << QStringList{"corvan-html-starter", "notes.txt"} << cwd + "/notes.txt";
+    QTest::newRow("empty argument") << QStringList{"corvan-html-starter", ""} << "";
+}
+
+void TestStartUp::commandLineFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(CommandLineFile(arguments, QStringLiteral("/home/ann/work")), QDir::toNativeSeparators(expected));
 }
 
 void TestStartUp::oneWindowOnly()

@@ -1,6 +1,7 @@
 // The path class on its own: the directory and file-name parts of Windows and Linux paths, value
 // semantics, and the file check against a real temporary folder.
 #include "corvancore/CCorvanString.h"
+#include "tests/support/Check.h"
 
 #include <chrono>
 #include <cstdio>
@@ -13,15 +14,7 @@ using Corvan::CCorvanString;
 
 namespace
 {
-int g_failures = 0;
-
-void Check(bool ok, const char* what, const std::wstring& detail = std::wstring())
-{
-    if (ok)
-        return;
-    ++g_failures;
-    std::fprintf(stderr, "FAIL: %s %ls\n", what, detail.c_str());
-}
+using CorvanTest::Check;
 
 std::wstring Text(CCorvanString value)
 {
@@ -126,7 +119,5 @@ int main()
     TestPathAndFileName();
     TestValueSemantics();
     TestFileExist();
-    if (g_failures == 0)
-        std::puts("tst_corvancore: all passed");
-    return g_failures == 0 ? 0 : 1;
+    return CorvanTest::Summary();
 }

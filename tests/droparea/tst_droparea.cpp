@@ -1,13 +1,14 @@
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
-#include "tests/common/MessageRecorder.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLayout>
@@ -74,6 +75,11 @@ private slots:
     void dragWithoutUrlsIsRefused();
     void dropOnTheToolWindow();
     void refusalShowsTheRealBox();
+    void chooseFile_data();
+    void chooseFile();
+    void dialogStartsInTheLastLaunchedFolder();
+    void realFileDialog();
+    void keyboardFocusShows();
 
 private:
     QString PathOf(const QString& name) const { return m_dir.filePath(name); }
@@ -123,6 +129,7 @@ void TestDropArea::init()
 void TestDropArea::cleanup()
 {
     CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler({});
+    CCorvanHTMLStarterDropAreaWidget::SetFileChooser({});
     UserMessage::SetRecorder({});
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
 }
@@ -333,6 +340,177 @@ void TestDropArea::refusalShowsTheRealBox()
     QCOMPARE(closer.buttons, 1);
     QVERIFY(closer.hasOk);
     QVERIFY(m_launched.isEmpty());
+}
+
+void TestDropArea::chooseFile_data()
+{
+    // A gesture on the area; then what the user picks in the dialog (empty: cancelled).
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<bool>("dialogShown");
+    QTest::addColumn<QString>("launched");
+    QTest::addColumn<QString>("message");
+    const QString html = PathOf(QStringLiteral("my page.html"));
+    QTest::newRow("click, html") << "click" << html << true << QDir::toNativeSeparators(html) << "";
+    QTest::newRow("Enter") << "Return" << html << true << QDir::toNativeSeparators(html) << "";
+    QTest::newRow("keypad Enter") << "Enter" << html << true << QDir::toNativeSeparators(html) << "";
+    QTest::newRow("Space") << "Space" << html << true << QDir::toNativeSeparators(html) << "";
+    QTest::newRow("cancelled") << "click"
+                               << "" << true << ""
+                               << "";
+    QTest::newRow("typed a refused name") << "click" << PathOf(QStringLiteral("page.HTML")) << true << ""
+                                          << "page.HTML is not supported";
+    QTest::newRow("non-ASCII") << "Return" << PathOf(QString::fromUtf8("Übersicht é.html")) << true
+                               << QDir::toNativeSeparators(PathOf(QString::fromUtf8("Übersicht é.html"))) << "";
+    QTest::newRow("right click") << "right click" << html << false << ""
+                                 << "";
+    QTest::newRow("press, then release outside") << "drag off" << html << false << ""
+                                                 << "";
+    QTest::newRow("Ctrl+Enter") << "Ctrl+Return" << html << false << ""
+                                << "";
+    QTest::newRow("other key") << "A" << html << false << ""
+                               << "";
+}
+
+void TestDropArea::chooseFile()
+{
+    QFETCH(QString, gesture);
+    QFETCH(QString, chosen);
+    QFETCH(bool, dialogShown);
+    QFETCH(QString, launched);
+    QFETCH(QString, message);
+
+    int asked = 0;
+    CCorvanHTMLStarterDropAreaWidget::SetFileChooser(
+        [&](QWidget*, const QString&)
+        {
+            ++asked;
+            return chosen;
+        });
+    QWidget parent;
+    parent.resize(220, 160);
+    auto* area = new CCorvanHTMLStarterDropAreaWidget(&parent);
+    area->resize(220, 160);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    const QPoint centre = area->rect().center();
+    if (gesture == QLatin1String("click"))
+        QTest::mouseClick(area, Qt::LeftButton, Qt::NoModifier, centre);
+    else if (gesture == QLatin1String("right click"))
+        QTest::mouseClick(area, Qt::RightButton, Qt::NoModifier, centre);
+    else if (gesture == QLatin1String("drag off"))
+    {
+        QTest::mousePress(area, Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseRelease(area, Qt::LeftButton, Qt::NoModifier, QPoint(-20, -20));
+    }
+    else if (gesture == QLatin1String("Return"))
+        QTest::keyClick(area, Qt::Key_Return);
+    else if (gesture == QLatin1String("Enter"))
+        QTest::keyClick(area, Qt::Key_Enter, Qt::KeypadModifier);
+    else if (gesture == QLatin1String("Space"))
+        QTest::keyClick(area, Qt::Key_Space);
+    else if (gesture == QLatin1String("Ctrl+Return"))
+        QTest::keyClick(area, Qt::Key_Return, Qt::ControlModifier);
+    else
+        QTest::keyClick(area, Qt::Key_A);
+
+    QCOMPARE(asked, dialogShown ? 1 : 0);
+    QCOMPARE(m_launched, launched.isEmpty() ? QStringList() : QStringList{launched});
+    QCOMPARE(m_shown.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty())
+    {
+        QCOMPARE(m_shown[0].title, DefaultTitle);
+        QCOMPARE(m_shown[0].text, message);
+    }
+}
+
+void TestDropArea::dialogStartsInTheLastLaunchedFolder()
+{
+    QStringList startFolders;
+    QString answer;
+    CCorvanHTMLStarterDropAreaWidget::SetFileChooser(
+        [&](QWidget*, const QString& strStart)
+        {
+            startFolders << strStart;
+            return answer;
+        });
+    QWidget parent;
+    auto* area = new CCorvanHTMLStarterDropAreaWidget(&parent);
+    QTest::keyClick(area, Qt::Key_Return);
+
+    // A file launched from elsewhere (a drop) moves the start; a refused or cancelled one does not.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(PathOf(QStringLiteral("docs.html/index.html")))});
+    Drag(area, &mime);
+    QTest::keyClick(area, Qt::Key_Return);
+    area->OpenFile(PathOf(QStringLiteral("notes.txt")));
+    answer = PathOf(QStringLiteral("index.html"));
+    QTest::keyClick(area, Qt::Key_Return);
+    answer.clear();
+    QTest::keyClick(area, Qt::Key_Return);
+
+    QCOMPARE(startFolders, QStringList({QDir::homePath(), PathOf(QStringLiteral("docs.html")),
+                                        PathOf(QStringLiteral("docs.html")), m_dir.path()}));
+}
+
+void TestDropArea::realFileDialog()
+{
+    // The real dialog: filtered to HTML files, in the start folder; a name typed into it is opened.
+    QWidget parent;
+    auto* area = new CCorvanHTMLStarterDropAreaWidget(&parent);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    QStringList filters;
+    QString folder;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout,
+                     [&]
+                     {
+                         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                         if (!dialog)
+                             return;
+                         closer.stop();
+                         filters = dialog->nameFilters();
+                         folder = dialog->directory().absolutePath();
+                         dialog->selectFile(PathOf(QStringLiteral("my page.html")));
+                         static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides it; the dialog takes it as Open
+                     });
+    closer.start(10);
+    QTest::mouseClick(area, Qt::LeftButton, Qt::NoModifier, area->rect().center());
+    QCOMPARE(filters, QStringList{QStringLiteral("HTML files (*.html)")});
+    QCOMPARE(folder, QDir::homePath());
+    QCOMPARE(m_launched, QStringList{QDir::toNativeSeparators(PathOf(QStringLiteral("my page.html")))});
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestDropArea::keyboardFocusShows()
+{
+    // Tab reaches the area, and the area shows it has the focus with a line in the accent colour.
+    QWidget parent;
+    auto* before = new QPushButton(QStringLiteral("before"), &parent);
+    auto* area = new CCorvanHTMLStarterDropAreaWidget(&parent);
+    auto* layout = new QVBoxLayout(&parent);
+    layout->addWidget(before);
+    layout->addWidget(area);
+    parent.resize(220, 200);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    QVERIFY(!area->accessibleName().isEmpty());
+    const auto accentPixels = [area]
+    {
+        const QImage image = area->grab().toImage();
+        int count = 0;
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixelColor(x, 0) == QColor(QStringLiteral("#e2b639")) ? 1 : 0;
+        return count;
+    };
+    before->setFocus();
+    QVERIFY(before->hasFocus());
+    const int unfocused = accentPixels();
+    QTest::keyClick(before, Qt::Key_Tab);
+    QTRY_VERIFY(area->hasFocus());
+    QCOMPARE(unfocused, 0);
+    QVERIFY2(accentPixels() > area->width() / 2, "no focus line along the top edge");
 }
 
 QTEST_MAIN(TestDropArea)

@@ -11,6 +11,8 @@
 // The program stays up after the drag, because the drop target fetches the data from it after the
 // release; the driver ends it.
 
+#include "tests/e2e/E2eHelperWindow.h"
+
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -26,11 +28,7 @@
 namespace
 {
 
-void Report(const QString& strLine)
-{
-    std::printf("%s\n", qPrintable(strLine));
-    std::fflush(stdout);
-}
+using CorvanTest::Report;
 
 class CDragSourceWindow : public QWidget
 {
@@ -96,19 +94,5 @@ int main(int argc, char* argv[])
         return 2;
     }
     CDragSourceWindow window(args.at(1));
-    window.move(args.at(2).toInt(), args.at(3).toInt());
-    window.show();
-    // "ready" only once the window is exposed: a press before that would reach the root window.
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout,
-                     [&]()
-                     {
-                         if (window.windowHandle() && window.windowHandle()->isExposed())
-                         {
-                             poll.stop();
-                             Report(QStringLiteral("ready"));
-                         }
-                     });
-    poll.start(10);
-    return app.exec();
+    return CorvanTest::ShowAndRun(app, window, args.at(2).toInt(), args.at(3).toInt());
 }

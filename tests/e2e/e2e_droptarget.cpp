@@ -4,6 +4,8 @@
 //
 // Usage: e2e_droptarget X Y    (prints "ready" once it can be dropped on)
 
+#include "tests/e2e/E2eHelperWindow.h"
+
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -58,19 +60,5 @@ int main(int argc, char* argv[])
         return 2;
     }
     CDropTargetWindow window;
-    window.move(args.at(1).toInt(), args.at(2).toInt());
-    window.show();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout,
-                     [&]()
-                     {
-                         if (window.windowHandle() && window.windowHandle()->isExposed())
-                         {
-                             poll.stop();
-                             std::printf("ready\n");
-                             std::fflush(stdout);
-                         }
-                     });
-    poll.start(10);
-    return app.exec();
+    return CorvanTest::ShowAndRun(app, window, args.at(1).toInt(), args.at(2).toInt());
 }

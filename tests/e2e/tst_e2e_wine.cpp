@@ -17,7 +17,7 @@
 
 #include "CE2eDesktop.h"
 #include "E2eSupport.h"
-#include "tests/server/HeadlessBrowser.h"
+#include "tests/support/HeadlessBrowser.h"
 
 #include <QCoreApplication>
 #include <QDir>

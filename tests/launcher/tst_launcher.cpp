@@ -6,7 +6,7 @@
 #include "mainwindow/UserMessage.h"
 #include "platform/ProcessSweep.h"
 #include "productidentity/ProductIdentity.h"
-#include "tests/common/MessageRecorder.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,7 +1,7 @@
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
-#include "tests/common/MessageRecorder.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -64,6 +64,11 @@ private slots:
     void copyShowsTheRealBox();
     void linkOpensTheVendorPage_data();
     void linkOpensTheVendorPage();
+    void textsFitWithLargeDesktopFonts();
+    void accessibleNames_data();
+    void accessibleNames();
+    void keyboardReachesTheFrameFirst();
+    void fileFromOutsideIsTakenLikeADrop();
     void closeButtonExitsWithZero();
     void windowSystemCloseExitsWithZero();
 
@@ -220,6 +225,109 @@ void TestMainWindow::linkOpensTheVendorPage()
     QVERIFY(link);
     emit link->linkActivated(linkText);
     QCOMPARE(m_opened, QList<QUrl>{QUrl(QStringLiteral("https://corvan-works.example/"))});
+}
+
+void TestMainWindow::textsFitWithLargeDesktopFonts()
+{
+    // A stock Debian desktop gives Qt programs an 11-point font. With Copy URL shown, every text of
+    // the window must still get the room it asks for: nothing cut, nothing outside the window.
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSize(11);
+    QApplication::setFont(large);
+    {
+        CCorvanHTMLStarter window;
+        Child<QPushButton>(&window, "copyToClipboardPushButton")->show();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.size(), QSize(250, 250));
+        const auto widgets = window.findChildren<QWidget*>();
+        int checked = 0;
+        for (QWidget* widget : widgets)
+        {
+            auto* label = qobject_cast<QLabel*>(widget);
+            if ((!label && !qobject_cast<QAbstractButton*>(widget)) || !widget->isVisible())
+                continue;
+            ++checked;
+            const QString what = widget->objectName() + QLatin1Char(' ') + QString::number(widget->width()) +
+                                 QLatin1String(" px wide, asks ") + QString::number(widget->sizeHint().width());
+            const QRect onWindow(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+            QVERIFY2(window.rect().contains(onWindow), qPrintable(what));
+            if (label && label->wordWrap())
+            {
+                QVERIFY2(label->heightForWidth(label->width()) <= label->height(), qPrintable(what));
+                continue;
+            }
+            QVERIFY2(widget->width() >= widget->sizeHint().width(), qPrintable(what));
+            QVERIFY2(widget->height() >= widget->minimumSizeHint().height(), qPrintable(what));
+        }
+        // The prompt, the close button and the bottom row's three.
+        QCOMPARE(checked, 5);
+    }
+    QApplication::setFont(before);
+}
+
+void TestMainWindow::accessibleNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("accessibleName");
+    QTest::newRow("close button") << "closeToolButton"
+                                  << "Close";
+    QTest::newRow("copy button") << "copyToClipboardPushButton"
+                                 << "Copy URL";
+    QTest::newRow("link") << "label"
+                          << "Corvan-Works home page";
+}
+
+void TestMainWindow::accessibleNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, accessibleName);
+    CCorvanHTMLStarter window;
+    QWidget* widget = window.findChild<QWidget*>(name);
+    QVERIFY2(widget, qPrintable(name));
+    QCOMPARE(widget->accessibleName(), accessibleName);
+    auto* area = window.findChild<CCorvanHTMLStarterDropAreaWidget*>();
+    QVERIFY(area);
+    QCOMPARE(area->accessibleName(), QStringLiteral("Drop HTML file to open locally"));
+}
+
+void TestMainWindow::keyboardReachesTheFrameFirst()
+{
+    CCorvanHTMLStarter window;
+    auto* copy = Child<QPushButton>(&window, "copyToClipboardPushButton");
+    auto* close = Child<QToolButton>(&window, "closeToolButton");
+    auto* area = window.findChild<CCorvanHTMLStarterDropAreaWidget*>();
+    QVERIFY(copy && close && area);
+    copy->show();
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(area));
+    QTest::keyClick(&window, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(copy));
+    QTest::keyClick(&window, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(close));
+}
+
+void TestMainWindow::fileFromOutsideIsTakenLikeADrop()
+{
+    // A file from the command line or a later start: the drop's check, message and launch.
+    QStringList launched;
+    CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler([&launched](const QString& path) { launched << path; });
+    CCorvanHTMLStarter window;
+    auto* area = window.findChild<CCorvanHTMLStarterDropAreaWidget*>();
+    window.OpenFile(QStringLiteral("/srv/site/notes.txt"));
+    window.OpenFile(QString());
+    QVERIFY(window.isVisible());
+    window.OpenFile(QStringLiteral("/srv/site/index.html"));
+    CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler({});
+
+    QCOMPARE(launched, QStringList{QStringLiteral("/srv/site/index.html")});
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].parent, static_cast<QWidget*>(area));
+    QCOMPARE(m_shown[0].text, QStringLiteral("notes.txt is not supported"));
+    QCOMPARE(area->StartFolder(), QStringLiteral("/srv/site"));
 }
 
 void TestMainWindow::closeButtonExitsWithZero()

@@ -1,6 +1,8 @@
 // The sweep and the port-owner lookup against real processes and sockets.
+#include "platform/InstanceChannel_linux.h"
 #include "platform/PortOwner.h"
 #include "platform/ProcessSweep.h"
+#include "tests/support/Check.h"
 
 #include <chrono>
 #include <csignal>
@@ -13,6 +15,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,15 +23,7 @@ using namespace Corvan::Platform;
 
 namespace
 {
-int g_failures = 0;
-
-void Check(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    ++g_failures;
-    std::fprintf(stderr, "FAIL: %s\n", what);
-}
+using CorvanTest::Check;
 
 const std::string SleeperDir = CORVAN_SLEEPER_DIR;
 
@@ -135,6 +130,41 @@ void TestPortOwner()
     close(listener);
     Check(ProgramListeningOn(port).empty(), "a port nobody listens on names nobody");
 }
+// The instance channel's socket lies only in folders no other user can enter.
+void TestInstanceChannelFolder()
+{
+    char rootTemplate[] = "/tmp/corvan-channel-test.XXXXXX";
+    const std::string root = mkdtemp(rootTemplate) ? rootTemplate : "";
+    Check(!root.empty(), "make a scratch folder");
+    const std::string own = "corvan-html-starter-" + std::to_string(getuid());
+
+    const std::string runtime = root + "/runtime";
+    mkdir(runtime.c_str(), 0700);
+    Check(InstanceChannelNameIn("tool", ":0", runtime, root) == runtime + "/tool-_0",
+          "a private runtime folder is used, the display in a plain name");
+
+    chmod(runtime.c_str(), 0755);
+    const std::string fallback = root + "/" + own;
+    Check(InstanceChannelNameIn("tool", "", runtime, root) == fallback + "/tool",
+          "a runtime folder others may enter is passed over for a private one of our own");
+    struct stat made = {};
+    Check(stat(fallback.c_str(), &made) == 0 && (made.st_mode & 0777) == 0700, "the private folder is 0700");
+    Check(InstanceChannelNameIn("tool", "", "", root) == fallback + "/tool", "no runtime folder: the private one");
+
+    chmod(fallback.c_str(), 0777);
+    Check(InstanceChannelNameIn("tool", "", "", root).empty(), "a private folder opened to others is refused");
+    rmdir(fallback.c_str());
+    symlink(runtime.c_str(), fallback.c_str());
+    chmod(runtime.c_str(), 0700);
+    Check(InstanceChannelNameIn("tool", "", "", root).empty(),
+          "a link planted at the private folder's name is refused");
+    unlink(fallback.c_str());
+    Check(InstanceChannelNameIn("tool", std::string(200, 'x'), runtime, root).empty(),
+          "a name too long for a socket address is refused");
+
+    rmdir(runtime.c_str());
+    rmdir(root.c_str());
+}
 } // namespace
 
 int main()
@@ -142,7 +172,6 @@ int main()
     TestSweepEndsExactlyTheServers();
     TestSweepFindsARebuiltServer();
     TestPortOwner();
-    if (g_failures == 0)
-        std::puts("tst_platform: all passed");
-    return g_failures == 0 ? 0 : 1;
+    TestInstanceChannelFolder();
+    return CorvanTest::Summary();
 }

@@ -4,6 +4,7 @@
 #include "platform/ExecutablePath.h"
 #include "productidentity/ProductIdentity.h"
 #include "productidentity/ProductRows.h"
+#include "tests/support/Check.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -20,24 +21,8 @@ namespace fs = std::filesystem;
 
 namespace
 {
-int g_nPassed = 0;
-int g_nFailed = 0;
-
-void Check(bool ok, const std::string& what, const std::string& detail = std::string())
-{
-    if (ok)
-    {
-        ++g_nPassed;
-        return;
-    }
-    ++g_nFailed;
-    std::cout << "FAIL: " << what << (detail.empty() ? "" : ": ") << detail << "\n";
-}
-
-void CheckEqual(const std::string& actual, const std::string& expected, const std::string& what)
-{
-    Check(actual == expected, what, "got \"" + actual + "\", expected \"" + expected + "\"");
-}
+using CorvanTest::Check;
+using CorvanTest::CheckEqual;
 
 std::string Text(const char* psz)
 {
@@ -320,6 +305,5 @@ int main(int argc, char** argv)
     TestInstance();
     TestRecordFollowsTheExecutableName();
 
-    std::cout << g_nPassed << " passed, " << g_nFailed << " failed\n";
-    return g_nFailed == 0 ? 0 : 1;
+    return CorvanTest::Summary();
 }

@@ -142,7 +142,8 @@ void TestResources::collectionContents_data()
     QTest::addColumn<QString>("collection");
     QTest::addColumn<QStringList>("files");
     QTest::newRow("CorvanHTMLStarter") << QStringLiteral(":/CorvanHTMLStarter")
-                                       << QStringList{"SmallClose.png", "Tools_iconz.png", "logoBG.png"};
+                                       << QStringList{"SmallClose.png",     "SmallClose@2x.png", "Tools_iconz.png",
+                                                      "Tools_iconz@2x.png", "logoBG.png",        "logoBG@2x.png"};
     QTest::newRow("CorvanCustomizedUI") << QStringLiteral(":/CorvanCustomizedUI")
                                         << QStringList{"Arrow_disabled.png",
                                                        "Arrow_down_dark.png",
@@ -206,6 +207,10 @@ void TestResources::images_data()
     row(ToolPrefix, "SmallClose.png", 13, 13, EShape::Cross, Glyph);
     row(ToolPrefix, "Tools_iconz.png", 128, 128, EShape::Emblem, 0);
     row(ToolPrefix, "logoBG.png", 140, 140, EShape::Icon, WatermarkInk);
+    // What 200 % displays draw instead.
+    row(ToolPrefix, "SmallClose@2x.png", 26, 26, EShape::Cross, Glyph);
+    row(ToolPrefix, "Tools_iconz@2x.png", 256, 256, EShape::Emblem, 0);
+    row(ToolPrefix, "logoBG@2x.png", 280, 280, EShape::Icon, WatermarkInk);
     row(LookPrefix, "SmallClose.png", 13, 13, EShape::Cross, Glyph);
     row(LookPrefix, "arrow.png", 18, 18, EShape::Down, Glyph);
     row(LookPrefix, "uparrow.png", 18, 18, EShape::Up, Glyph);
@@ -452,10 +457,10 @@ void TestResources::iconFileDirectory()
     QVERIFY2(ico.size() > 6, qPrintable(path));
     QCOMPARE(Le16(ico, 0), quint16(0));
     QCOMPARE(Le16(ico, 2), quint16(1));
-    QCOMPARE(Le16(ico, 4), quint16(5));
-
-    const int sizes[] = {16, 24, 32, 48, 256};
-    for (int i = 0; i < 5; ++i)
+    // The sizes Windows asks for at 100 % and, for the same places, on 125 % to 200 % displays.
+    const QList<int> sizes = {16, 20, 24, 32, 40, 48, 64, 256};
+    QCOMPARE(Le16(ico, 4), quint16(sizes.size()));
+    for (int i = 0; i < sizes.size(); ++i)
     {
         const int entry = 6 + 16 * i;
         const int side = sizes[i];
@@ -501,20 +506,20 @@ void TestResources::iconFileDirectory()
 
     // Qt's own reader agrees.
     QImageReader reader(path, "ico");
-    QCOMPARE(reader.imageCount(), 5);
+    QCOMPARE(reader.imageCount(), sizes.size());
     QList<int> read;
     do
     {
         read << reader.read().width();
     } while (reader.jumpToNextImage());
-    QCOMPARE(read, QList<int>({16, 24, 32, 48, 256}));
+    QCOMPARE(read, sizes);
 }
 
 void TestResources::iconFileMatchesTheEmblem()
 {
     // The executable's icon is the artwork of the window icon.
     QImageReader reader(QStringLiteral(CORVAN_RESOURCES_SOURCE_DIR "/CorvanHTMLStarter.ico"), "ico");
-    QVERIFY(reader.jumpToImage(4));
+    QVERIFY(reader.jumpToImage(reader.imageCount() - 1));
     const QImage large = reader.read().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(large.size(), QSize(256, 256));
     const QImage scaled = large.scaled(128, 128, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -2,10 +2,10 @@
 // open the socket, what a save sends, and how the server degrades. Pages and sockets are spoken
 // over raw sockets, so every header (Host, Origin, Upgrade) is the test's own.
 
-#include "server/FolderWatcher.h"
+#include "platform/FolderWatcher.h"
 #include "server/HtmlInjection.h"
-#include "tests/server/HeadlessBrowser.h"
-#include "tests/server/ServerTestSupport.h"
+#include "tests/support/HeadlessBrowser.h"
+#include "tests/support/ServerTestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>

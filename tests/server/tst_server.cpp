@@ -2,7 +2,7 @@
 // over raw sockets, so every byte of a request (malformed targets, odd Host headers) is ours.
 
 #include "server/ServerProtocol.h"
-#include "tests/server/ServerTestSupport.h"
+#include "tests/support/ServerTestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>

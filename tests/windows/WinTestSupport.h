@@ -1,7 +1,9 @@
 #pragma once
 
-// Small helpers shared by the Windows-side test programs: plain checks with a summary, and child
+// Small helpers shared by the Windows-side test programs: the plain checks (tests/support/Check.h), and child
 // processes started, waited for and read with bounded waits only.
+
+#include "../support/Check.h"
 
 #include <windows.h>
 
@@ -13,31 +15,9 @@ namespace Corvan
 namespace WinTest
 {
 
-inline int g_nPassed = 0;
-inline int g_nFailed = 0;
-
-inline void Check(bool ok, const std::string& what, const std::string& detail = std::string())
-{
-    if (ok)
-    {
-        ++g_nPassed;
-        return;
-    }
-    ++g_nFailed;
-    std::cout << "FAIL: " << what << (detail.empty() ? "" : ": ") << detail << std::endl;
-}
-
-inline void CheckEqual(const std::string& actual, const std::string& expected, const std::string& what)
-{
-    Check(actual == expected, what, "got \"" + actual + "\", expected \"" + expected + "\"");
-}
-
-// Prints the summary; the result is the program's exit code.
-inline int Summary()
-{
-    std::cout << g_nPassed << " passed, " << g_nFailed << " failed" << std::endl;
-    return g_nFailed == 0 ? 0 : 1;
-}
+using CorvanTest::Check;
+using CorvanTest::CheckEqual;
+using CorvanTest::Summary;
 
 // The folder of the running test program, with a trailing backslash. Read without the code under
 // test, so a fault there cannot hide itself.

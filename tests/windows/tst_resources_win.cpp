@@ -1,5 +1,5 @@
 // The tool's Windows resources as the cross compiler builds them from Resources/CorvanHTMLStarter.rc:
-// one icon group of five images, one manifest that asks for the caller's rights and per-monitor DPI
+// one icon group of eight images, one manifest that asks for the caller's rights and per-monitor DPI
 // awareness, nothing else.
 // Plain C++; ends with "N passed, M failed".
 
@@ -57,12 +57,14 @@ void TestIconGroup()
         return;
     GroupIconHeader header;
     std::memcpy(&header, group.data(), sizeof(header));
-    Check(header.count == 5, "icon group holds five images", std::to_string(header.count));
-    if (header.count != 5 || group.size() < 6 + 5 * sizeof(GroupIconEntry))
+    // The sizes Windows asks for at 100 % and, for the same places, on 125 % to 200 % displays.
+    const int sizes[] = {16, 20, 24, 32, 40, 48, 64, 256};
+    const WORD count = sizeof(sizes) / sizeof(sizes[0]);
+    Check(header.count == count, "icon group holds eight images", std::to_string(header.count));
+    if (header.count != count || group.size() < 6 + count * sizeof(GroupIconEntry))
         return;
 
-    const int sizes[] = {16, 24, 32, 48, 256};
-    for (WORD i = 0; i < 5; ++i)
+    for (WORD i = 0; i < count; ++i)
     {
         GroupIconEntry entry;
         std::memcpy(&entry, group.data() + 6 + i * sizeof(GroupIconEntry), sizeof(entry));
@@ -93,8 +95,8 @@ void TestIconGroup()
         }
     }
 
-    // The shell asks for the icon by size; both ends of the range must load.
-    for (int size : {16, 256})
+    // The shell asks for the icon by size; both ends of the range, and 200 % of the small one, must load.
+    for (int size : {16, 32, 256})
     {
         const HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(101), IMAGE_ICON, size, size, 0);
         Check(icon != nullptr, "icon loads at " + std::to_string(size) + " pixels");

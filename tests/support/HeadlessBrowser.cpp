@@ -1,4 +1,4 @@
-#include "tests/server/HeadlessBrowser.h"
+#include "tests/support/HeadlessBrowser.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "tests/server/ServerTestSupport.h"
+#include "tests/support/ServerTestSupport.h"
 
 #include "server/ServerProtocol.h"
 

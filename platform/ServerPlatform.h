@@ -1,7 +1,7 @@
 #pragma once
 
 // Operating-system services the server needs, behind a neutral interface: one source file per
-// platform (ServerPlatform_posix.cpp; a Win32 file can follow). Paths are UTF-8 with '/' separators.
+// platform (ServerPlatform_posix.cpp; ServerPlatform_win.cpp beside it). Paths are UTF-8 with '/' separators.
 
 #include <cstddef>
 #include <cstdint>

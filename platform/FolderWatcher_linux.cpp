@@ -1,4 +1,4 @@
-#include "server/FolderWatcher.h"
+#include "platform/FolderWatcher.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -55,6 +55,8 @@ struct CFolderWatcher::CImpl
     }
 
     void Run();
+    // Reports one event, watching a folder that came in; false with a reason when watching fails.
+    bool HandleEvent(const inotify_event& event, std::string& strReason);
     bool WatchTree(const std::string& top, std::string& strReason);
     bool AddWatch(const std::string& relative, std::string& strReason);
     void Forget(const std::string& top);
@@ -177,40 +179,42 @@ void CFolderWatcher::CImpl::Run()
         {
             const auto* pEvent = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + pEvent->len;
-            if (pEvent->mask & IN_Q_OVERFLOW)
+            if (!HandleEvent(*pEvent, reason))
             {
-                onChange(std::string());
-                continue;
+                onFailure(reason);
+                return;
             }
-            const auto folder = folders.find(pEvent->wd);
-            if (folder == folders.end())
-                continue;
-            if (pEvent->mask & IN_IGNORED)
-            {
-                folders.erase(folder);
-                continue;
-            }
-            if (pEvent->len == 0 || IsIgnoredName(pEvent->name))
-                continue;
-            const std::string path = Join(folder->second, pEvent->name);
-            if (pEvent->mask & IN_ISDIR)
-            {
-                if (pEvent->mask & IN_MOVED_FROM)
-                {
-                    Forget(path);
-                }
-                else if (pEvent->mask & (IN_CREATE | IN_MOVED_TO))
-                {
-                    if (!WatchTree(path, reason))
-                    {
-                        onFailure(reason);
-                        return;
-                    }
-                }
-            }
-            onChange(path);
         }
     }
+}
+
+bool CFolderWatcher::CImpl::HandleEvent(const inotify_event& event, std::string& strReason)
+{
+    if (event.mask & IN_Q_OVERFLOW)
+    {
+        onChange(std::string());
+        return true;
+    }
+    const auto folder = folders.find(event.wd);
+    if (folder == folders.end())
+        return true;
+    if (event.mask & IN_IGNORED)
+    {
+        folders.erase(folder);
+        return true;
+    }
+    if (event.len == 0 || IsIgnoredName(event.name))
+        return true;
+    const std::string path = Join(folder->second, event.name);
+    if (event.mask & IN_ISDIR)
+    {
+        if (event.mask & IN_MOVED_FROM)
+            Forget(path);
+        else if ((event.mask & (IN_CREATE | IN_MOVED_TO)) && !WatchTree(path, strReason))
+            return false;
+    }
+    onChange(path);
+    return true;
 }
 
 CFolderWatcher::CFolderWatcher() = default;

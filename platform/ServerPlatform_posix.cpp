@@ -1,4 +1,4 @@
-#include "server/ServerPlatform.h"
+#include "platform/ServerPlatform.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "server/FolderWatcher.h"
+#include "platform/FolderWatcher.h"
 
 namespace Corvan
 {

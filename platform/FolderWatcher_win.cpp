@@ -1,4 +1,4 @@
-#include "server/FolderWatcher.h"
+#include "platform/FolderWatcher.h"
 
 // The Windows watcher (ReadDirectoryChangesW over the tree) is not written yet: live reload says
 // it is off, and serving goes on unchanged.

@@ -1,0 +1,40 @@
+#include "server/FolderListing.h"
+
+#include "server/HttpRules.h"
+
+#include <algorithm>
+
+namespace Corvan
+{
+namespace FolderListing
+{
+
+std::string Page(const std::string& urlPath, std::vector<ServerPlatform::CFolderEntry> entries)
+{
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const ServerPlatform::CFolderEntry& entry) { return entry.name[0] == '.'; }),
+                  entries.end());
+    std::sort(entries.begin(), entries.end(),
+              [](const ServerPlatform::CFolderEntry& a, const ServerPlatform::CFolderEntry& b)
+              { return a.isFolder != b.isFolder ? a.isFolder : a.name < b.name; });
+    const std::string title = "Index of " + HttpRules::HtmlEscape(urlPath);
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                       "<meta name=\"viewport\" content=\"width=device-width\"><title>" +
+                       title +
+                       "</title><style>body{font-family:sans-serif;margin:2em}li{margin:.2em 0}</style>"
+                       "</head>\n<body><h1>" +
+                       title + "</h1>\n<ul>\n";
+    if (urlPath != "/")
+        page += "<li><a href=\"../\">../</a></li>\n";
+    for (const ServerPlatform::CFolderEntry& entry : entries)
+    {
+        const std::string suffix = entry.isFolder ? "/" : "";
+        page += "<li><a href=\"" + HttpRules::PercentEncode(entry.name) + suffix + "\">" +
+                HttpRules::HtmlEscape(entry.name) + suffix + "</a></li>\n";
+    }
+    page += "</ul>\n</body></html>\n";
+    return page;
+}
+
+} // namespace FolderListing
+} // namespace Corvan
