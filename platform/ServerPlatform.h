@@ -1,7 +1,7 @@
 #pragma once
 
 // Operating-system services the server needs, behind a neutral interface: one source file per
-// platform (ServerPlatform_posix.cpp; ServerPlatform_win.cpp beside it). Paths are UTF-8 with '/' separators.
+// platform (ServerPlatform_posix.cpp, ServerPlatform_win.cpp). Paths are UTF-8 with '/' separators.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +13,12 @@ namespace Corvan
 namespace ServerPlatform
 {
 
-// Makes SIGTERM and SIGINT wait for WaitForStopSignal. Call before any thread starts, so that every
-// thread inherits the blocked mask and no worker is interrupted by them.
+// Makes the stop requests (SIGTERM and SIGINT; on Windows the console's Ctrl+C, Ctrl+Break and
+// close) wait for WaitForStopSignal. Call before any thread starts, so that every thread inherits
+// the blocked mask and no worker is interrupted by them.
 void BlockStopSignals();
 
-// Blocks until SIGTERM or SIGINT arrives.
+// Blocks until a stop request arrives.
 void WaitForStopSignal();
 
 // The absolute path of the working directory; false with a reason when it cannot be found.
@@ -69,7 +70,9 @@ public:
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const;
 
 private:
-    int m_fd = -1;
+    // The open file: a descriptor on POSIX, a HANDLE on Windows.
+    static constexpr std::intptr_t InvalidHandle = -1;
+    std::intptr_t m_handle = InvalidHandle;
     CFileInfo m_info;
 };
 

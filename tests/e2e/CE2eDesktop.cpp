@@ -141,9 +141,9 @@ QList<qulonglong> CE2eDesktop::VisibleWindowsOf(qint64 nPid) const
 {
     // Exits 1 when nothing matches: an empty list, not an error. The name must not be empty: without
     // that, xdotool also lists the root window.
-    return WindowList(XDoTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                               QStringLiteral("--pid"), QString::number(nPid), QStringLiteral("--name"),
-                               QStringLiteral(".")}));
+    return WindowList(
+        XDoTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--pid"), QString::number(nPid), QStringLiteral("--name"), QStringLiteral(".")}));
 }
 
 QList<qulonglong> CE2eDesktop::VisibleWindowsNamed(const QString& strPattern) const

@@ -282,7 +282,8 @@ void TestEndToEnd::DropPageAndCheck(const QString& strPage, const QString& strEx
             }
             if (nOpenMs < 0 && OpenedUrls().size() > nOpenedBefore)
                 nOpenMs = nNowMs;
-            if (nServerMs < 0 && Corvan::E2e::HttpGet(ServerPort, QUrl(strExpectedUrl).path(QUrl::FullyEncoded)).body == expectedBody)
+            if (nServerMs < 0 &&
+                Corvan::E2e::HttpGet(ServerPort, QUrl(strExpectedUrl).path(QUrl::FullyEncoded)).body == expectedBody)
                 nServerMs = nNowMs;
             if (nPageMs < 0 && QFile::exists(strDomPath))
                 nPageMs = nNowMs;

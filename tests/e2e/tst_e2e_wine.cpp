@@ -56,8 +56,8 @@ const QString WineServer = QStringLiteral("/usr/lib/wine/wineserver");
 const QString ToolTitle = QStringLiteral("Corvan HTML Starter");
 
 const int ShortWaitMs = 10000;
-const int WineStartMs = 60000;     // a Qt program's first start in a fresh prefix
-const int BrowserWaitMs = 90000;   // a cold headless Chromium on a busy two-core machine
+const int WineStartMs = 60000;   // a Qt program's first start in a fresh prefix
+const int BrowserWaitMs = 90000; // a cold headless Chromium on a busy two-core machine
 const int InstallerWaitMs = 120000;
 
 QString BinPath(const QString& strName)
@@ -149,7 +149,8 @@ QProcessEnvironment TestWindowsRelease::WineEnvironment() const
     QProcessEnvironment environment = m_pDesktop->Environment();
     environment.insert(QStringLiteral("WINEPREFIX"), m_strPrefix);
     // CORVAN_E2E_WINEDEBUG (e.g. "err+all") puts wine's own messages into the tool's log.
-    environment.insert(QStringLiteral("WINEDEBUG"), qEnvironmentVariable("CORVAN_E2E_WINEDEBUG", QStringLiteral("-all")));
+    environment.insert(QStringLiteral("WINEDEBUG"),
+                       qEnvironmentVariable("CORVAN_E2E_WINEDEBUG", QStringLiteral("-all")));
     // No Mono or Gecko prompts, and no menu entries written into the host's desktop for the
     // installer's Start menu shortcut.
     environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml,winemenubuilder.exe="));
@@ -278,8 +279,9 @@ void TestWindowsRelease::initTestCase()
     // Unpacked as a user would, into a folder whose name has blanks.
     const QString strApps = m_workDir.filePath(QStringLiteral("Corvan apps"));
     QVERIFY(QDir().mkpath(strApps));
-    const CommandResult unzip = RunCommand(QStringLiteral("unzip"), {QStringLiteral("-q"), strZip, QStringLiteral("-d"), strApps},
-                                           QProcessEnvironment::systemEnvironment(), ShortWaitMs);
+    const CommandResult unzip =
+        RunCommand(QStringLiteral("unzip"), {QStringLiteral("-q"), strZip, QStringLiteral("-d"), strApps},
+                   QProcessEnvironment::systemEnvironment(), ShortWaitMs);
     QVERIFY2(unzip.Succeeded(), unzip.stdErr.constData());
     const QStringList unpacked = QDir(strApps).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(unpacked.size(), 1);
@@ -359,8 +361,8 @@ void TestWindowsRelease::droppedPageRunsOverHttp()
     // Blanks, a number sign and letters beyond ASCII in the name, in a folder with a name beyond ASCII:
     // every one of them crosses wine's drop, the server's UTF-16 file names and the percent-encoding.
     ++m_nSiteCount;
-    const QString strFolder = m_workDir.filePath(QStringLiteral("my site ä") +
-                                                 (m_nSiteCount > 1 ? QStringLiteral(" %1").arg(m_nSiteCount) : QString()));
+    const QString strFolder = m_workDir.filePath(
+        QStringLiteral("my site ä") + (m_nSiteCount > 1 ? QStringLiteral(" %1").arg(m_nSiteCount) : QString()));
     QVERIFY(QDir().mkpath(strFolder));
     m_strPage = Corvan::E2e::CopySite(FixturePath(QStringLiteral("site")), strFolder,
                                       QStringLiteral("Ünïcode page #2.html"), m_nSiteCount);
@@ -400,6 +402,12 @@ void TestWindowsRelease::droppedPageRunsOverHttp()
     std::printf("timing: release-to-server-ms=%lld release-to-open-ms=%lld release-to-page-ms=%lld\n",
                 static_cast<long long>(nServerMs), static_cast<long long>(nOpenMs), static_cast<long long>(nPageMs));
     std::fflush(stdout);
+
+    // The folder's listing names the page in UTF-8 and links it percent-encoded.
+    const QByteArray listing = Corvan::E2e::HttpGet(ServerPort, QStringLiteral("/")).body;
+    QVERIFY2(listing.contains("href=\"%C3%9Cn%C3%AFcode%20page%20%232.html\"") &&
+                 listing.contains(QStringLiteral("Ünïcode page #2.html").toUtf8()),
+             listing.constData());
 
     // The stale server and the server of an earlier drop are gone, and exactly one server runs: the
     // one that just answered.
@@ -547,8 +555,9 @@ void TestWindowsRelease::installerInstallsAndUninstallsCleanly()
     const QStringList registryBefore = RegistryLinesMentioning(QStringLiteral("corvan"));
 
     const CommandResult install = RunWine({strSetup, QStringLiteral("/S")}, InstallerWaitMs);
-    QVERIFY2(install.Succeeded(), qPrintable(QStringLiteral("exit %1: %2").arg(install.nExitCode).arg(
-                                      QString::fromLocal8Bit(install.stdErr))));
+    QVERIFY2(
+        install.Succeeded(),
+        qPrintable(QStringLiteral("exit %1: %2").arg(install.nExitCode).arg(QString::fromLocal8Bit(install.stdErr))));
     QVERIFY(settle());
 
     // Per user, without administrator rights: under the user's own folders and keys only.
@@ -559,17 +568,18 @@ void TestWindowsRelease::installerInstallsAndUninstallsCleanly()
             strInstallDir = QFileInfo(strFile).path();
     }
     QVERIFY2(!strInstallDir.isEmpty(), "CorvanHTMLStarter.exe is not in %LOCALAPPDATA%\\Programs");
-    for (const QString& strName : {QStringLiteral("mongoose.exe"), QStringLiteral("Qt5Widgets.dll"),
-                                   QStringLiteral("platforms/qwindows.dll"), QStringLiteral("Uninstall.exe"),
-                                   QStringLiteral("licenses/Qt-LGPL-3.0.txt")})
+    for (const QString& strName :
+         {QStringLiteral("mongoose.exe"), QStringLiteral("Qt5Widgets.dll"), QStringLiteral("platforms/qwindows.dll"),
+          QStringLiteral("Uninstall.exe"), QStringLiteral("licenses/Qt-LGPL-3.0.txt")})
         QVERIFY2(QFileInfo::exists(strInstallDir + QLatin1Char('/') + strName), qPrintable(strName));
     bool bShortcut = false;
     for (const QString& strFile : UserFiles() - filesBefore)
         bShortcut |= strFile.endsWith(QStringLiteral("/Start Menu/Programs/Corvan HTML Starter.lnk"));
     QVERIFY2(bShortcut, "no Start menu entry");
-    const CommandResult openWith = RunWine({QStringLiteral("reg"), QStringLiteral("query"),
-                                            QStringLiteral("HKCU\\Software\\Classes\\CorvanHTMLStarter.html\\shell\\open\\command")},
-                                           ShortWaitMs);
+    const CommandResult openWith =
+        RunWine({QStringLiteral("reg"), QStringLiteral("query"),
+                 QStringLiteral("HKCU\\Software\\Classes\\CorvanHTMLStarter.html\\shell\\open\\command")},
+                ShortWaitMs);
     QVERIFY2(openWith.stdOut.contains("CorvanHTMLStarter.exe\" \"%1\""), openWith.stdOut.constData());
     const CommandResult progIds = RunWine({QStringLiteral("reg"), QStringLiteral("query"),
                                            QStringLiteral("HKCU\\Software\\Classes\\.html\\OpenWithProgids")},
@@ -587,8 +597,8 @@ void TestWindowsRelease::installerInstallsAndUninstallsCleanly()
     QVERIFY2(CloseTool(installed, rect, &strWhy), qPrintable(strWhy));
 
     // The uninstaller copies itself away and runs from there; the settle waits for that copy too.
-    const CommandResult uninstall = RunWine({strInstallDir + QStringLiteral("/Uninstall.exe"), QStringLiteral("/S")},
-                                            InstallerWaitMs);
+    const CommandResult uninstall =
+        RunWine({strInstallDir + QStringLiteral("/Uninstall.exe"), QStringLiteral("/S")}, InstallerWaitMs);
     QVERIFY2(uninstall.Succeeded(), uninstall.stdErr.constData());
     QVERIFY(settle());
     QStringList left = (UserFiles() - filesBefore).values();
