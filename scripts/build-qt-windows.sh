@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds Qt 5.15 for Windows x64 (shared release DLLs: Core, Gui, Widgets, Test and the windows
-# platform plugin; Network) from Debian's own qtbase source package with mingw-w64, host tools native, and
-# installs it into a cache outside the work tree keyed by Qt version and configure options. A
-# finished cache is reused; an interrupted build leaves only a scratch folder that the next run
-# removes, never a cache that looks done. Prints the Qt prefix as its last line.
+# Builds Qt 5.15 for Windows x64 (shared release DLLs: Core, Gui, Widgets, Network, Test and the
+# windows platform plugin) from Debian's own qtbase source package with mingw-w64, host tools
+# native, and installs it into a cache outside the work tree keyed by Qt version and configure
+# options. A finished cache is reused; an interrupted build leaves only a scratch folder that the
+# next run removes, never a cache that looks done. Prints the Qt prefix as its last line.
 #
 #   JOBS    parallel build jobs (default: number of cores)
 #   QUIET   1: no progress lines (the prefix is still printed)
