@@ -6,6 +6,7 @@
 # installer round trip.
 #
 #   BUILD_DIR         the Linux build folder for the suite and its drag source (default: build)
+#   WINDOWS_BUILD_DIR, DIST_DIR   as for scripts/windows-release.sh
 #   SCREENSHOT_DIR    when set, the window and the refusal box under wine are saved there as PNG
 #   any tst_e2e_wine arguments (function names, -v2) are passed on.
 set -euo pipefail
@@ -14,8 +15,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
-"$root/scripts/windows-release.sh"
+"$root/scripts/install-deps.sh" --test
 "$root/scripts/install-deps.sh" --windows-e2e
+"$root/scripts/windows-release.sh"
 
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "${WINDOWS_BUILD_DIR:-$root/build-windows-release}/CMakeCache.txt")"
 dist_dir="${DIST_DIR:-$root/dist}"

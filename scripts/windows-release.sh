@@ -6,14 +6,14 @@
 #   dist/CorvanHTMLStarter-<version>-win64.zip        the folder, to unpack and run anywhere
 #   dist/CorvanHTMLStarter-<version>-win64-setup.exe  a per-user installer made with NSIS
 #
-#   BUILD_DIR   build folder (default: build-windows-release)
-#   DIST_DIR    output folder (default: dist)
-#   JOBS        parallel build jobs (default: number of cores)
-#   WERROR      ON (default) or OFF
+#   WINDOWS_BUILD_DIR   build folder (default: build-windows-release)
+#   DIST_DIR            output folder (default: dist)
+#   JOBS                parallel build jobs (default: number of cores)
+#   WERROR              ON (default) or OFF
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_dir="${BUILD_DIR:-$root/build-windows-release}"
+build_dir="${WINDOWS_BUILD_DIR:-$root/build-windows-release}"
 dist_dir="${DIST_DIR:-$root/dist}"
 jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 triplet=x86_64-w64-mingw32
