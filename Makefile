@@ -6,8 +6,8 @@ CMAKE_FLAGS ?=
 # CI builds treat warnings as errors; a local build may opt out with WERROR=OFF.
 WERROR ?= ON
 
-.PHONY: all deps test-deps configure build run test test-sanitize format format-check install package windows-check \
-	windows-release windows-e2e artwork clean
+.PHONY: all deps test-deps configure build run test test-sanitize fuzz format format-check install package \
+	windows-check windows-release windows-e2e artwork clean
 
 all: build
 
@@ -37,6 +37,22 @@ test: test-deps build
 # The whole suite again under AddressSanitizer and UBSan, in a build folder of its own.
 test-sanitize:
 	@$(MAKE) --no-print-directory test BUILD_DIR=build-asan CMAKE_FLAGS="$(CMAKE_FLAGS) -DCORVAN_SANITIZE=ON"
+
+# The server's libFuzzer targets (clang, ASan, UBSan) in a build folder of their own, each run for
+# FUZZ_SECONDS; a finding fails the run and leaves its input in $(FUZZ_BUILD_DIR)/findings.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+# clang warns where gcc does not; the gcc build already holds the code to -Werror, so a clang-only
+# warning must not stop a fuzz run.
+FUZZ_WERROR ?= OFF
+FUZZ_TARGETS = $(notdir $(wildcard tests/fuzz/corpus/*))
+
+fuzz:
+	@./scripts/install-deps.sh --fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -DCORVAN_FUZZ=ON -DCORVAN_WITH_QT=OFF \
+	    -DCORVAN_WITH_SERVER=ON -DCORVAN_BUILD_TESTS=OFF -DCORVAN_WERROR=$(FUZZ_WERROR) >/dev/null
+	@cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
+	@./scripts/run-fuzz.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 

@@ -4,7 +4,7 @@
 #     medians of SAVES saves each (bench_livereload);
 #   - the serving path with live reload on and off, interleaved, medians of ROUNDS runs of wrk
 #     (-t2 -c50): a 1 KiB non-HTML file, a 1 KiB page fetched by a tool (untouched), and the
-#     same page as a browser navigation (read whole and given the script);
+#     same page as a browser navigation (streamed with the script in it);
 #   - then the server's own throughput benchmark (bench/server-throughput.sh), unless
 #     SERVER_BENCH=0.
 #

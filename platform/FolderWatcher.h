@@ -2,7 +2,13 @@
 
 // Watches a folder tree and reports which files change, on a thread of its own. The neutral part
 // (which names never count, the limits) is here; each platform has its own file
-// (FolderWatcher_linux.cpp with inotify; a Windows one would use ReadDirectoryChangesW).
+// (FolderWatcher_linux.cpp with inotify; FolderWatcher_win.cpp with ReadDirectoryChangesW).
+//
+// The root is watched by its path, not as the folder it was at the start: build tools replace
+// their output folder ("rm -rf dist && mkdir dist") or rename it away. When the root is removed or
+// renamed, the old tree is no longer watched (a page must not reload into a folder that is gone)
+// and RootGoneCallback runs; when a folder is at the root's path again, its tree is watched anew
+// and reported as a change of everything (an empty path).
 
 #include <cstddef>
 #include <functional>
@@ -27,6 +33,9 @@ public:
     using ChangeCallback = std::function<void(const std::string& relativePath)>;
     // Called once, on the watcher's thread, when the first scan is done and every folder watched.
     using ReadyCallback = std::function<void()>;
+    // Called on the watcher's thread each time the root is removed or renamed away; watching
+    // resumes by itself.
+    using RootGoneCallback = std::function<void()>;
     // Called once when the folder cannot (or can no longer) be watched.
     // Nothing is reported after it.
     using FailureCallback = std::function<void(const std::string& reason)>;
@@ -38,7 +47,7 @@ public:
 
     // Scans and watches `root` in the background, so a large folder never delays the server.
     void Start(const std::string& root, const CLimits& limits, ReadyCallback onReady, ChangeCallback onChange,
-               FailureCallback onFailure);
+               RootGoneCallback onRootGone, FailureCallback onFailure);
     // Ends the thread; no callback runs after it returns.
     void Stop();
 

@@ -26,9 +26,29 @@ namespace
 constexpr std::uint32_t WatchMask = IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
                                     IN_MOVED_TO | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 
+// Only the root's own removal or rename matters; a sub folder's shows in its parent's events.
+constexpr std::uint32_t RootMask = WatchMask | IN_DELETE_SELF | IN_MOVE_SELF;
+// The anchor, the nearest existing folder above the root (its parent while it is there), tells
+// when the root's name comes and goes. The root's own IN_DELETE_SELF is not enough: it waits for
+// the folder's last user, and the server runs in it.
+constexpr std::uint32_t AnchorMask =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
 std::string Join(const std::string& folder, const std::string& name)
 {
     return folder.empty() ? name : folder + "/" + name;
+}
+
+std::string Parent(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 } // namespace
@@ -39,11 +59,13 @@ struct CFolderWatcher::CImpl
     CLimits limits;
     ReadyCallback onReady;
     ChangeCallback onChange;
+    RootGoneCallback onRootGone;
     FailureCallback onFailure;
     int inotifyFd = -1;
     int stopPipe[2] = {-1, -1};
     std::thread thread;
     std::unordered_map<int, std::string> folders; // watch descriptor -> folder relative to the root
+    int anchorWatch = -1;
 
     ~CImpl()
     {
@@ -57,6 +79,11 @@ struct CFolderWatcher::CImpl
     void Run();
     // Reports one event, watching a folder that came in; false with a reason when watching fails.
     bool HandleEvent(const inotify_event& event, std::string& strReason);
+    bool HandleAnchorEvent(const inotify_event& event, std::string& strReason);
+    void WatchAnchor();
+    // The root's name was removed, renamed or given to another folder: the old tree is dropped,
+    // and a folder now at the root's path is watched and reported whole.
+    bool RootChanged(bool gone, std::string& strReason);
     bool WatchTree(const std::string& top, std::string& strReason);
     bool AddWatch(const std::string& relative, std::string& strReason);
     void Forget(const std::string& top);
@@ -70,7 +97,8 @@ bool CFolderWatcher::CImpl::AddWatch(const std::string& relative, std::string& s
     }
     else
     {
-        const int wd = inotify_add_watch(inotifyFd, (root + "/" + relative).c_str(), WatchMask);
+        const int wd =
+            inotify_add_watch(inotifyFd, (root + "/" + relative).c_str(), relative.empty() ? RootMask : WatchMask);
         if (wd >= 0)
         {
             folders[wd] = relative;
@@ -148,6 +176,7 @@ void CFolderWatcher::CImpl::Forget(const std::string& top)
 void CFolderWatcher::CImpl::Run()
 {
     std::string reason;
+    WatchAnchor();
     if (!WatchTree(std::string(), reason))
     {
         onFailure(reason);
@@ -188,6 +217,50 @@ void CFolderWatcher::CImpl::Run()
     }
 }
 
+void CFolderWatcher::CImpl::WatchAnchor()
+{
+    if (anchorWatch >= 0)
+        inotify_rm_watch(inotifyFd, anchorWatch);
+    anchorWatch = -1;
+    if (root == "/")
+        return; // nothing above it; and a second watch on the root would replace the root's own
+    for (std::string folder = Parent(root); anchorWatch < 0; folder = Parent(folder))
+    {
+        anchorWatch = inotify_add_watch(inotifyFd, folder.c_str(), AnchorMask);
+        if (folder == "/")
+            break;
+    }
+}
+
+bool CFolderWatcher::CImpl::RootChanged(bool gone, std::string& strReason)
+{
+    for (const auto& folder : folders)
+        inotify_rm_watch(inotifyFd, folder.first);
+    folders.clear();
+    if (gone)
+        onRootGone();
+    // Anchor first, then look: a root that comes back meanwhile is not missed.
+    WatchAnchor();
+    if (!IsFolder(root))
+        return true;
+    if (!WatchTree(std::string(), strReason))
+        return false;
+    onChange(std::string());
+    return true;
+}
+
+bool CFolderWatcher::CImpl::HandleAnchorEvent(const inotify_event& event, std::string& strReason)
+{
+    const bool self = event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED);
+    if (folders.empty())
+        return RootChanged(false, strReason); // the root may be back
+    if (self)
+        return RootChanged(!IsFolder(root), strReason);
+    if (event.len == 0 || root.compare(root.rfind('/') + 1, std::string::npos, event.name) != 0)
+        return true; // a sibling
+    return RootChanged((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0, strReason);
+}
+
 bool CFolderWatcher::CImpl::HandleEvent(const inotify_event& event, std::string& strReason)
 {
     if (event.mask & IN_Q_OVERFLOW)
@@ -195,6 +268,8 @@ bool CFolderWatcher::CImpl::HandleEvent(const inotify_event& event, std::string&
         onChange(std::string());
         return true;
     }
+    if (event.wd == anchorWatch)
+        return HandleAnchorEvent(event, strReason);
     const auto folder = folders.find(event.wd);
     if (folder == folders.end())
         return true;
@@ -203,6 +278,8 @@ bool CFolderWatcher::CImpl::HandleEvent(const inotify_event& event, std::string&
         folders.erase(folder);
         return true;
     }
+    if (folder->second.empty() && (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)))
+        return RootChanged(true, strReason);
     if (event.len == 0 || IsIgnoredName(event.name))
         return true;
     const std::string path = Join(folder->second, event.name);
@@ -225,7 +302,7 @@ CFolderWatcher::~CFolderWatcher()
 }
 
 void CFolderWatcher::Start(const std::string& root, const CLimits& limits, ReadyCallback onReady,
-                           ChangeCallback onChange, FailureCallback onFailure)
+                           ChangeCallback onChange, RootGoneCallback onRootGone, FailureCallback onFailure)
 {
     Stop();
     m_pImpl = std::make_unique<CImpl>();
@@ -233,6 +310,7 @@ void CFolderWatcher::Start(const std::string& root, const CLimits& limits, Ready
     m_pImpl->limits = limits;
     m_pImpl->onReady = std::move(onReady);
     m_pImpl->onChange = std::move(onChange);
+    m_pImpl->onRootGone = std::move(onRootGone);
     m_pImpl->onFailure = std::move(onFailure);
     m_pImpl->inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (m_pImpl->inotifyFd < 0 || pipe2(m_pImpl->stopPipe, O_CLOEXEC) != 0)

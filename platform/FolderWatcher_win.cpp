@@ -81,29 +81,98 @@ struct HandleCloser
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
 
+// One watched folder: its handle, the event its reads complete with, and the buffer the system
+// writes the changes into until the read ends.
+struct CWatch
+{
+    Handle folder;
+    Handle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED overlapped{};
+    // DWORD-aligned, as the change records require.
+    std::vector<DWORD> buffer = std::vector<DWORD>(BufferBytes / sizeof(DWORD));
+    bool reading = false;
+
+    bool IsOpen() const { return folder && folder.get() != INVALID_HANDLE_VALUE; }
+
+    // Shared for everything: watching must never keep anyone from writing, renaming or deleting.
+    bool Open(const std::wstring& path)
+    {
+        Close();
+        folder.reset(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+        return IsOpen();
+    }
+
+    bool StartRead(BOOL subtree, DWORD filter)
+    {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event.get();
+        reading = ReadDirectoryChangesW(folder.get(), buffer.data(), BufferBytes, subtree, filter, nullptr, &overlapped,
+                                        nullptr) != 0;
+        return reading;
+    }
+
+    // Ends a read in progress (the system writes into the buffer until it has) and lets go of the
+    // folder, so that it can be removed.
+    void Close()
+    {
+        if (reading)
+        {
+            DWORD bytes = 0;
+            if (CancelIoEx(folder.get(), &overlapped) || GetLastError() != ERROR_NOT_FOUND)
+                GetOverlappedResult(folder.get(), &overlapped, &bytes, TRUE);
+            reading = false;
+        }
+        folder.reset();
+    }
+};
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folder above, in the "\\?\" form; empty above a drive's or share's root.
+std::wstring Parent(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    const std::size_t top = path.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? 8 : 7; // "\\?\C:\" or "\\?\UNC\"
+    if (slash == std::wstring::npos || slash < top)
+        return std::wstring();
+    std::wstring parent = path.substr(0, slash);
+    return parent.size() == 6 ? parent + L'\\' : parent; // "\\?\C:" is no folder, "\\?\C:\" is
+}
+
 } // namespace
 
 struct CFolderWatcher::CImpl
 {
     std::string root;
+    std::wstring nativeRoot;
     CLimits limits;
     ReadyCallback onReady;
     ChangeCallback onChange;
+    RootGoneCallback onRootGone;
     FailureCallback onFailure;
-    Handle folder;
+    CWatch tree;   // the root and everything below it
+    CWatch anchor; // the nearest existing folder above the root: tells when the root's name comes and goes
+    bool anchorIsParent = false;
     Handle stopEvent;
-    Handle readEvent;
-    OVERLAPPED overlapped{};
-    // DWORD-aligned, as the change records require.
-    std::vector<DWORD> buffer = std::vector<DWORD>(BufferBytes / sizeof(DWORD));
     std::thread thread;
 
     void Run();
-    bool StartRead(std::string& strReason);
-    // Ends a read in progress; the system writes into the buffer until it is ended.
-    void CancelRead();
+    // Watches the root's tree if there is one at its path; false with a reason when it is too big.
+    bool WatchRoot(std::string& strReason);
+    void WatchAnchor();
+    // The root's name was removed, renamed or given to another folder: the old tree is dropped, and
+    // a folder now at the root's path is watched and reported whole.
+    bool RootChanged(bool gone, std::string& strReason);
+    bool HandleTree(std::string& strReason);
+    bool HandleAnchor(std::string& strReason);
     bool CountEntries(std::string& strReason) const;
-    void Report(DWORD bytes);
+    void Report(const CWatch& watch, DWORD bytes);
 };
 
 // One watch covers the whole tree, so there is no per-folder limit to meet; the entry count still
@@ -112,7 +181,7 @@ struct CFolderWatcher::CImpl
 bool CFolderWatcher::CImpl::CountEntries(std::string& strReason) const
 {
     std::size_t entries = 0;
-    std::vector<std::wstring> pending{NativeRoot(root)};
+    std::vector<std::wstring> pending{nativeRoot};
     while (!pending.empty())
     {
         const std::wstring folderPath = std::move(pending.back());
@@ -142,25 +211,52 @@ bool CFolderWatcher::CImpl::CountEntries(std::string& strReason) const
     return true;
 }
 
-bool CFolderWatcher::CImpl::StartRead(std::string& strReason)
+bool CFolderWatcher::CImpl::WatchRoot(std::string& strReason)
 {
-    overlapped = OVERLAPPED{};
-    overlapped.hEvent = readEvent.get();
-    if (ReadDirectoryChangesW(folder.get(), buffer.data(), BufferBytes, TRUE, ChangeFilter, nullptr, &overlapped,
-                              nullptr))
+    // The watch starts before the scan, so a file created meanwhile is still seen. A root that is
+    // not there (or goes while this runs) is watched once it is back.
+    if (!tree.Open(nativeRoot) || !tree.StartRead(TRUE, ChangeFilter))
+    {
+        tree.Close();
         return true;
-    strReason = "cannot watch the folder: " + SystemMessage(GetLastError());
+    }
+    if (CountEntries(strReason))
+        return true;
+    tree.Close();
     return false;
 }
 
-void CFolderWatcher::CImpl::CancelRead()
+void CFolderWatcher::CImpl::WatchAnchor()
 {
-    DWORD bytes = 0;
-    if (CancelIoEx(folder.get(), &overlapped) || GetLastError() != ERROR_NOT_FOUND)
-        GetOverlappedResult(folder.get(), &overlapped, &bytes, TRUE);
+    anchor.Close();
+    anchorIsParent = false;
+    for (std::wstring folder = Parent(nativeRoot); !folder.empty(); folder = Parent(folder))
+    {
+        if (anchor.Open(folder) && anchor.StartRead(FALSE, FILE_NOTIFY_CHANGE_DIR_NAME))
+        {
+            anchorIsParent = folder == Parent(nativeRoot);
+            return;
+        }
+        anchor.Close();
+    }
 }
 
-void CFolderWatcher::CImpl::Report(DWORD bytes)
+bool CFolderWatcher::CImpl::RootChanged(bool gone, std::string& strReason)
+{
+    tree.Close();
+    if (gone)
+        onRootGone();
+    // Anchor first, then look: a root that comes back meanwhile is not missed.
+    WatchAnchor();
+    if (!IsFolder(nativeRoot))
+        return true;
+    if (!WatchRoot(strReason))
+        return false;
+    onChange(std::string());
+    return true;
+}
+
+void CFolderWatcher::CImpl::Report(const CWatch& watch, DWORD bytes)
 {
     // No records: more changed than the buffer held, and anything may have changed.
     if (bytes == 0)
@@ -168,21 +264,20 @@ void CFolderWatcher::CImpl::Report(DWORD bytes)
         onChange(std::string());
         return;
     }
-    const auto* pBytes = reinterpret_cast<const unsigned char*>(buffer.data());
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(watch.buffer.data());
     for (DWORD offset = 0;;)
     {
         const auto* pRecord = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(pBytes + offset);
         std::string path = Utf8(pRecord->FileName, pRecord->FileNameLength / sizeof(wchar_t));
-        // The whole tree is watched, so every name on the way counts: a change inside .git/ is as
-        // ignored as .git itself.
-        bool ignored = path.empty();
-        std::size_t start = 0;
         for (char& c : path)
         {
             if (c == '\\')
                 c = '/';
         }
-        while (!ignored && start <= path.size())
+        // The whole tree is watched, so every name on the way counts: a change inside .git/ is as
+        // ignored as .git itself.
+        bool ignored = path.empty();
+        for (std::size_t start = 0; !ignored && start <= path.size();)
         {
             std::size_t end = path.find('/', start);
             if (end == std::string::npos)
@@ -198,48 +293,98 @@ void CFolderWatcher::CImpl::Report(DWORD bytes)
     }
 }
 
+bool CFolderWatcher::CImpl::HandleTree(std::string& strReason)
+{
+    DWORD bytes = 0;
+    const bool read = GetOverlappedResult(tree.folder.get(), &tree.overlapped, &bytes, FALSE);
+    tree.reading = false;
+    // ERROR_NOTIFY_ENUM_DIR: the system lost track, and anything may have changed. Any other
+    // failure means the root went (a removed folder ends its reads): look again.
+    if (!read && GetLastError() != ERROR_NOTIFY_ENUM_DIR)
+        return RootChanged(!IsFolder(nativeRoot), strReason);
+    Report(tree, read ? bytes : 0);
+    if (!tree.StartRead(TRUE, ChangeFilter))
+        return RootChanged(!IsFolder(nativeRoot), strReason);
+    return true;
+}
+
+bool CFolderWatcher::CImpl::HandleAnchor(std::string& strReason)
+{
+    DWORD bytes = 0;
+    const bool read = GetOverlappedResult(anchor.folder.get(), &anchor.overlapped, &bytes, FALSE);
+    anchor.reading = false;
+    // The anchor itself went, or a folder above the root changed while the root is away: look again.
+    if (!read || bytes == 0 || !anchorIsParent || !tree.IsOpen())
+        return RootChanged(tree.IsOpen() && !IsFolder(nativeRoot), strReason);
+    const std::wstring rootName = nativeRoot.substr(nativeRoot.find_last_of(L'\\') + 1);
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(anchor.buffer.data());
+    bool rootNamed = false;
+    bool gone = false;
+    for (DWORD offset = 0;;)
+    {
+        const auto* pRecord = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(pBytes + offset);
+        if (CompareStringOrdinal(pRecord->FileName, static_cast<int>(pRecord->FileNameLength / sizeof(wchar_t)),
+                                 rootName.c_str(), static_cast<int>(rootName.size()), TRUE) == CSTR_EQUAL)
+        {
+            rootNamed = true;
+            gone |= pRecord->Action == FILE_ACTION_REMOVED || pRecord->Action == FILE_ACTION_RENAMED_OLD_NAME;
+        }
+        if (pRecord->NextEntryOffset == 0)
+            break;
+        offset += pRecord->NextEntryOffset;
+    }
+    if (rootNamed)
+        return RootChanged(gone, strReason);
+    if (!anchor.StartRead(FALSE, FILE_NOTIFY_CHANGE_DIR_NAME))
+        WatchAnchor();
+    return true;
+}
+
 void CFolderWatcher::CImpl::Run()
 {
     std::string reason;
-    // The watch starts before the scan, so a file created meanwhile is still seen.
-    if (!StartRead(reason))
+    WatchAnchor();
+    if (!WatchRoot(reason))
     {
-        onFailure(reason);
-        return;
-    }
-    if (!CountEntries(reason))
-    {
-        CancelRead();
+        anchor.Close();
         onFailure(reason);
         return;
     }
     onReady();
-    const HANDLE waits[2] = {readEvent.get(), stopEvent.get()};
     for (;;)
     {
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (woken != WAIT_OBJECT_0)
+        HANDLE waits[3] = {stopEvent.get()};
+        DWORD count = 1;
+        CWatch* watches[3] = {nullptr};
+        for (CWatch* pWatch : {&tree, &anchor})
         {
-            CancelRead();
-            if (woken != WAIT_OBJECT_0 + 1)
-                onFailure("cannot wait for changes: " + SystemMessage(GetLastError()));
+            if (pWatch->reading)
+            {
+                watches[count] = pWatch;
+                waits[count++] = pWatch->event.get();
+            }
+        }
+        const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+        bool ok = true;
+        if (woken == WAIT_OBJECT_0)
+        {
+            tree.Close();
+            anchor.Close();
             return;
         }
-        DWORD bytes = 0;
-        if (!GetOverlappedResult(folder.get(), &overlapped, &bytes, FALSE))
+        if (woken > WAIT_OBJECT_0 && woken < WAIT_OBJECT_0 + count)
         {
-            const DWORD error = GetLastError();
-            // ERROR_NOTIFY_ENUM_DIR: the system lost track; anything may have changed.
-            if (error != ERROR_NOTIFY_ENUM_DIR)
-            {
-                onFailure("cannot read changes: " + SystemMessage(error));
-                return;
-            }
-            bytes = 0;
+            ok = watches[woken - WAIT_OBJECT_0] == &tree ? HandleTree(reason) : HandleAnchor(reason);
         }
-        Report(bytes);
-        if (!StartRead(reason))
+        else
         {
+            ok = false;
+            reason = "cannot wait for changes: " + SystemMessage(GetLastError());
+        }
+        if (!ok)
+        {
+            tree.Close();
+            anchor.Close();
             onFailure(reason);
             return;
         }
@@ -254,22 +399,19 @@ CFolderWatcher::~CFolderWatcher()
 }
 
 void CFolderWatcher::Start(const std::string& root, const CLimits& limits, ReadyCallback onReady,
-                           ChangeCallback onChange, FailureCallback onFailure)
+                           ChangeCallback onChange, RootGoneCallback onRootGone, FailureCallback onFailure)
 {
     Stop();
     m_pImpl = std::make_unique<CImpl>();
     m_pImpl->root = root;
+    m_pImpl->nativeRoot = NativeRoot(root);
     m_pImpl->limits = limits;
     m_pImpl->onReady = std::move(onReady);
     m_pImpl->onChange = std::move(onChange);
+    m_pImpl->onRootGone = std::move(onRootGone);
     m_pImpl->onFailure = std::move(onFailure);
-    // Shared for everything: watching must never keep anyone from writing, renaming or deleting.
-    m_pImpl->folder.reset(CreateFileW(NativeRoot(root).c_str(), FILE_LIST_DIRECTORY,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
     m_pImpl->stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    m_pImpl->readEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (m_pImpl->folder.get() == INVALID_HANDLE_VALUE || !m_pImpl->stopEvent || !m_pImpl->readEvent)
+    if (!m_pImpl->stopEvent || !m_pImpl->tree.event || !m_pImpl->anchor.event)
     {
         m_pImpl->onFailure("cannot watch the folder: " + SystemMessage(GetLastError()));
         m_pImpl.reset();

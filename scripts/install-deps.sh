@@ -22,6 +22,8 @@ case "${1:-}" in
             binutils-mingw-w64-x86-64 nsis zip unzip) ;;
     # Running the release under wine (with --test for the Linux side: the suite, Xvfb, Chromium).
     --windows-e2e) packages=(wine64 fonts-wine unzip curl) ;;
+    # The fuzz targets need clang and its libFuzzer and sanitizer runtimes, and the server, not Qt.
+    --fuzz) packages=(build-essential cmake clang libclang-rt-14-dev libcivetweb-dev) ;;
 esac
 
 missing=()

@@ -11,8 +11,16 @@ namespace FolderListing
 
 std::string Page(const std::string& urlPath, std::vector<ServerPlatform::CFolderEntry> entries)
 {
+    // Only names a link can reach: not dot names, and none that no request target decodes to
+    // (not UTF-8, a backslash, a control character), whose links would only answer 400.
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const ServerPlatform::CFolderEntry& entry) { return entry.name[0] == '.'; }),
+                                 [](const ServerPlatform::CFolderEntry& entry)
+                                 {
+                                     HttpRules::CTarget target;
+                                     return HttpRules::DecodeTarget(
+                                                ("/" + HttpRules::PercentEncode(entry.name)).c_str(), target) !=
+                                            HttpRules::ETarget::Ok;
+                                 }),
                   entries.end());
     std::sort(entries.begin(), entries.end(),
               [](const ServerPlatform::CFolderEntry& a, const ServerPlatform::CFolderEntry& b)

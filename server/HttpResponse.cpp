@@ -134,6 +134,12 @@ void CHttpResponse::Send(const std::string& body)
 
 void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length)
 {
+    Send([&file](char* pBuffer, std::size_t size, std::int64_t offset) { return file.ReadAt(pBuffer, size, offset); },
+         first, length);
+}
+
+void CHttpResponse::Send(const Reader& read, std::int64_t first, std::int64_t length)
+{
     m_head += "\r\n";
     if (m_isHead || length == 0)
     {
@@ -146,15 +152,15 @@ void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t
     if (total <= SmallSize)
     {
         char smallBuffer[SmallSize];
-        StreamFile(file, first, length, smallBuffer, SmallSize);
+        StreamFile(read, first, length, smallBuffer, SmallSize);
         return;
     }
     std::unique_ptr<char[]> pLarge(new char[ChunkSize]);
-    StreamFile(file, first, length, pLarge.get(), ChunkSize);
+    StreamFile(read, first, length, pLarge.get(), ChunkSize);
 }
 
-bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length,
-                               char* pBuffer, std::size_t capacity)
+bool CHttpResponse::StreamFile(const Reader& read, std::int64_t first, std::int64_t length, char* pBuffer,
+                               std::size_t capacity)
 {
     std::size_t filled = 0;
     if (m_head.size() < capacity / 2)
@@ -172,7 +178,7 @@ bool CHttpResponse::StreamFile(const ServerPlatform::CReadOnlyFile& file, std::i
     {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(capacity - filled)));
-        const long long count = file.ReadAt(pBuffer + filled, wanted, offset);
+        const long long count = read(pBuffer + filled, wanted, offset);
         if (count <= 0)
         {
             // The file shrank while we sent it: the promised length cannot be kept, so the

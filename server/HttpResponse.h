@@ -6,6 +6,7 @@
 #include "server/Request.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct mg_connection;
@@ -33,10 +34,12 @@ public:
     // A file that shrinks meanwhile ends the connection, so the client sees a short answer, never
     // one with a hole.
     void Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length);
+    // A body that is read like a file, from anything with CReadOnlyFile::ReadAt's contract.
+    using Reader = std::function<long long(char* pBuffer, std::size_t length, std::int64_t offset)>;
+    void Send(const Reader& read, std::int64_t first, std::int64_t length);
 
 private:
-    bool StreamFile(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length, char* pBuffer,
-                    std::size_t capacity);
+    bool StreamFile(const Reader& read, std::int64_t first, std::int64_t length, char* pBuffer, std::size_t capacity);
 
     mg_connection* m_pConnection;
     bool m_isHead;

@@ -66,6 +66,8 @@ constexpr CUtf8Lead Utf8Leads[] = {
     {0xF0, 0xF0, 3, 0x90, 0xBF}, {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F},
 };
 
+} // namespace
+
 bool IsValidUtf8(const std::string& text)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -87,6 +89,9 @@ bool IsValidUtf8(const std::string& text)
     }
     return true;
 }
+
+namespace
+{
 
 bool IsControl(unsigned char c)
 {
@@ -372,8 +377,17 @@ bool ParseHttpDate(const char* pText, std::int64_t& secondsSinceEpoch)
         {
             if (day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
                 return false;
-            secondsSinceEpoch =
+            const std::int64_t seconds =
                 DaysFromCivil(year, month, static_cast<unsigned>(day)) * 86400 + hour * 3600 + minute * 60 + second;
+            // sscanf also takes "8" for "08", "-1" for an hour, 31 February and any weekday, which
+            // name no date or another one: only the exact text of that instant is a valid date.
+            char canonical[HttpDateSize];
+            FormatHttpDate(seconds, canonical);
+            while (std::isspace(static_cast<unsigned char>(*pText)))
+                ++pText;
+            if (std::strcmp(canonical, pText) != 0)
+                return false;
+            secondsSinceEpoch = seconds;
             return true;
         }
     }

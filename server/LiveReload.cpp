@@ -2,6 +2,7 @@
 
 #include "platform/ServerPlatform.h"
 #include "server/HttpResponse.h"
+#include "server/WebSocketInput.h"
 
 #include <civetweb.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <utility>
 
 namespace Corvan
@@ -121,6 +123,17 @@ bool HeaderContains(const mg_connection* pConnection, const char* pName, const c
     return value.find(pWord) != std::string::npos;
 }
 
+// A handshake key as RFC 6455 has it: 16 bytes in base64. civetweb fails the handshake of a key
+// too long for its buffer after our connect handler has taken a place, and then never calls the
+// close handler that would give it back; so no other key gets that far.
+bool IsSocketKey(const char* pKey)
+{
+    static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    if (!pKey || std::strlen(pKey) != 24 || std::strcmp(pKey + 22, "==") != 0)
+        return false;
+    return std::all_of(pKey, pKey + 22, [](char c) { return std::strchr(Alphabet, c) != nullptr; });
+}
+
 bool IsStyleSheet(const std::string& path)
 {
     return path.size() > 4 && EqualsNoCase(path.c_str() + path.size() - 4, ".css");
@@ -161,11 +174,18 @@ void CLiveReload::Start(mg_context* pContext)
     limits.maxWatches = LimitFromEnvironment("CORVAN_TEST_MAX_WATCHES", limits.maxWatches);
     m_watcher.Start(
         m_strRoot, limits, [this] { OnWatching(); }, [this](const std::string& path) { OnChange(path); },
-        [this](const std::string& reason) { OnFailure(reason); });
+        [this] { OnRootGone(); }, [this](const std::string& reason) { OnFailure(reason); });
 }
 
 void CLiveReload::Stop()
 {
+    {
+        // Sockets read here wait for their page without a time limit: wake them.
+        std::lock_guard<std::mutex> lock(m_socketsMutex);
+        m_socketsEnding = true;
+        for (const auto& pSocket : m_sockets)
+            pSocket->socket.Shutdown();
+    }
     m_watcher.Stop();
     {
         std::lock_guard<std::mutex> lock(m_changesMutex);
@@ -209,14 +229,23 @@ bool CLiveReload::IsNavigation(const mg_connection* pConnection)
 
 bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 {
-    if (!pOrigin)
+    // The host as every request's Host is checked (a page served for "localhost." may listen),
+    // and the port exactly as a browser writes it: none for 80.
+    static const char Scheme[] = "http://";
+    if (!pOrigin || strncasecmp(pOrigin, Scheme, sizeof Scheme - 1) != 0)
         return false;
-    const std::string suffix = port == 80 ? std::string() : ":" + std::to_string(port);
-    return EqualsNoCase(pOrigin, "http://localhost" + suffix) || EqualsNoCase(pOrigin, "http://127.0.0.1" + suffix);
+    const std::string host = pOrigin + sizeof Scheme - 1;
+    if (!HttpRules::IsLoopbackHost(host.c_str()))
+        return false;
+    const std::size_t colon = host.rfind(':');
+    const bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos;
+    return hasPort ? host.compare(colon + 1, std::string::npos, std::to_string(port)) == 0 : port == 80;
 }
 
 int CLiveReload::AdmitSocket(const mg_connection* pConnection)
 {
+    if (!IsSocketKey(mg_get_header(pConnection, "Sec-WebSocket-Key")))
+        return 400;
     if (!IsOwnOrigin(mg_get_header(pConnection, "Origin"), m_port))
         return 403; // another site's page may not listen
     {
@@ -246,20 +275,57 @@ int CLiveReload::OnConnect(const mg_connection* pConnection, void* pData)
 void CLiveReload::OnReady(mg_connection* pConnection, void* pData)
 {
     auto* pSelf = static_cast<CLiveReload*>(pData);
-    std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
-    // The page has its 101 before this runs. Had watching failed in between, the broadcast of
-    // "off" missed this socket: tell it here (m_active turns false before that broadcast locks).
-    if (!pSelf->m_active)
+    auto pOwned = std::make_unique<CSocket>();
+    CSocket& socket = *pOwned;
+    socket.pConnection = pConnection;
+    const mg_request_info* pInfo = mg_get_request_info(pConnection);
+    socket.readHere = socket.socket.Find(pInfo->remote_addr, pInfo->remote_port, pSelf->m_port);
     {
-        SendOff(pConnection);
-        return;
+        std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
+        pSelf->m_sockets.push_back(std::move(pOwned));
+        if (pSelf->m_socketsEnding)
+            socket.socket.Shutdown();
+        // The page has its 101 before this runs. Had watching failed in between, the broadcast of
+        // "off" missed this socket: tell it here (m_active turns false before that broadcast locks).
+        else if (!pSelf->m_active)
+            SendOff(socket);
     }
-    pSelf->m_sockets.push_back(pConnection);
+    if (!socket.readHere)
+        return;
+    pSelf->Listen(socket);
+    // civetweb's own reader, which runs next, finds the socket ended and calls OnClose.
+    socket.socket.Shutdown();
+}
+
+void CLiveReload::Listen(CSocket& socket)
+{
+    CWebSocketInput input;
+    std::vector<CWebSocketInput::CFrame> replies;
+    char buffer[4096];
+    for (bool open = true; open;)
+    {
+        const long long count = socket.socket.Receive(buffer, sizeof buffer, CloseWaitMs);
+        std::lock_guard<std::mutex> lock(m_socketsMutex);
+        if (count == ServerPlatform::CConnectionSocket::TimedOut && !socket.closeSent)
+            continue;
+        if (count <= 0)
+            return;
+        open = input.Feed(buffer, static_cast<std::size_t>(count), replies);
+        for (const CWebSocketInput::CFrame& reply : replies)
+        {
+            // A close answers the page's, unless this side's own close went first.
+            if (reply.opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE && std::exchange(socket.closeSent, true))
+                continue;
+            mg_websocket_write(socket.pConnection, reply.opcode, reply.payload.data(), reply.payload.size());
+        }
+        replies.clear();
+    }
 }
 
 int CLiveReload::OnData(mg_connection*, int bits, char*, std::size_t, void*)
 {
-    // Pages have nothing to say; only their close ends the socket.
+    // Only where the socket could not be read here. Pages have nothing to say; only their close
+    // ends the socket.
     return (bits & 0x0F) != MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE;
 }
 
@@ -267,7 +333,9 @@ void CLiveReload::OnClose(const mg_connection* pConnection, void* pData)
 {
     auto* pSelf = static_cast<CLiveReload*>(pData);
     std::lock_guard<std::mutex> lock(pSelf->m_socketsMutex);
-    pSelf->m_sockets.erase(std::remove(pSelf->m_sockets.begin(), pSelf->m_sockets.end(), pConnection),
+    pSelf->m_sockets.erase(std::remove_if(pSelf->m_sockets.begin(), pSelf->m_sockets.end(),
+                                          [pConnection](const std::unique_ptr<CSocket>& pSocket)
+                                          { return pSocket->pConnection == pConnection; }),
                            pSelf->m_sockets.end());
     --pSelf->m_reservedSockets;
 }
@@ -297,6 +365,18 @@ void CLiveReload::OnChange(const std::string& relativePath)
             m_onlyStyleSheets = false;
     }
     m_changesChanged.notify_all();
+}
+
+void CLiveReload::OnRootGone()
+{
+    // Build tools replace their output folder on every build: one line says what happens, not
+    // one per build.
+    if (m_rootGoneTold)
+        return;
+    m_rootGoneTold = true;
+    std::fprintf(stderr, "mongoose: the folder was removed or renamed; live reload stops until a folder is "
+                         "back at its path, then pages reload\n");
+    std::fflush(stderr);
 }
 
 void CLiveReload::OnFailure(const std::string& reason)
@@ -337,23 +417,28 @@ void CLiveReload::Debounce()
 void CLiveReload::Broadcast(const std::string& message)
 {
     std::lock_guard<std::mutex> lock(m_socketsMutex);
-    for (mg_connection* pConnection : m_sockets)
-        mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
+    for (const auto& pSocket : m_sockets)
+    {
+        if (!pSocket->closeSent)
+            mg_websocket_write(pSocket->pConnection, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size());
+    }
 }
 
 void CLiveReload::BroadcastOff()
 {
     std::lock_guard<std::mutex> lock(m_socketsMutex);
-    for (mg_connection* pConnection : m_sockets)
-        SendOff(pConnection);
+    for (const auto& pSocket : m_sockets)
+        SendOff(*pSocket);
 }
 
-void CLiveReload::SendOff(mg_connection* pConnection)
+void CLiveReload::SendOff(CSocket& socket)
 {
+    if (std::exchange(socket.closeSent, true))
+        return;
     static const char off[] = "off";
-    mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_TEXT, off, sizeof off - 1);
+    mg_websocket_write(socket.pConnection, MG_WEBSOCKET_OPCODE_TEXT, off, sizeof off - 1);
     const char normalClosure[] = {'\x03', '\xE8'}; // 1000
-    mg_websocket_write(pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
+    mg_websocket_write(socket.pConnection, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, normalClosure, sizeof normalClosure);
 }
 
 } // namespace Corvan

@@ -9,12 +9,14 @@
 //   "css"     only style sheets changed: fetch them again in place
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
 
+#include "platform/ConnectionSocket.h"
 #include "platform/FolderWatcher.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,6 +41,8 @@ public:
     // A socket that arrives while the first scan of the folder still runs waits for it (this long
     // at most), so that a page whose socket is open never misses a change.
     static constexpr std::chrono::milliseconds ScanWait{3000};
+    // How long a page has to answer this side's close before its socket ends anyway.
+    static constexpr int CloseWaitMs = 1000;
 
     CLiveReload(std::string strRoot, int port);
     ~CLiveReload();
@@ -62,7 +66,8 @@ public:
     // A script's fetch of an HTML file, a download tool or a test gets the file's own bytes.
     static bool IsNavigation(const mg_connection* pConnection);
 
-    // True for this server's own origin: http://localhost:PORT or http://127.0.0.1:PORT.
+    // True for this server's own origin: http://HOST:PORT with this server's port and a HOST that
+    // every request's Host may name (HttpRules::IsLoopbackHost).
     static bool IsOwnOrigin(const char* pOrigin, int port);
 
 private:
@@ -73,25 +78,39 @@ private:
     static int OnData(mg_connection* pConnection, int bits, char* pText, std::size_t length, void* pData);
     static void OnClose(const mg_connection* pConnection, void* pData);
 
+    // An open socket. Its frames are read here (CWebSocketInput) on the worker that opened it;
+    // civetweb reads it only where the platform cannot find the socket.
+    struct CSocket
+    {
+        mg_connection* pConnection = nullptr;
+        ServerPlatform::CConnectionSocket socket;
+        bool readHere = false;
+        bool closeSent = false; // guarded by m_socketsMutex
+    };
+    void Listen(CSocket& socket);
+
     // 0 when a socket may open (one place is then reserved for it), else the status to refuse with.
     int AdmitSocket(const mg_connection* pConnection);
     void OnWatching();
     void OnChange(const std::string& relativePath);
+    void OnRootGone();
     void OnFailure(const std::string& reason);
     void Debounce();
     void Broadcast(const std::string& message);
     // Tells every open page that live reload is off for good, and closes its socket.
     void BroadcastOff();
-    static void SendOff(mg_connection* pConnection);
+    static void SendOff(CSocket& socket);
 
     std::string m_strRoot;
     int m_port;
     std::atomic<bool> m_active{true};
+    bool m_rootGoneTold = false; // on the watcher's thread only
     CFolderWatcher m_watcher;
 
     mutable std::mutex m_socketsMutex;
-    std::vector<mg_connection*> m_sockets; // handshake done
-    int m_reservedSockets = 0;             // accepted, handshake done or under way
+    std::vector<std::unique_ptr<CSocket>> m_sockets; // handshake done
+    int m_reservedSockets = 0;                       // accepted, handshake done or under way
+    bool m_socketsEnding = false;                    // Stop has ended them
 
     using Clock = std::chrono::steady_clock;
     std::mutex m_changesMutex;

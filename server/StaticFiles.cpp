@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -18,21 +19,62 @@ namespace Corvan
 namespace
 {
 
-// Reads a whole (small) file; false if it changed size or could not be read.
-bool ReadWhole(const ServerPlatform::CReadOnlyFile& file, std::string& content)
+// A page with the tag in it, read like a file: the page's bytes up to the tag's place, the tag,
+// then the rest. Only the place is looked for first (reading the page once in pieces), so a page
+// of any size costs a streamed file's memory.
+class CTaggedPage
 {
-    content.resize(static_cast<std::size_t>(file.Info().size));
-    std::size_t filled = 0;
-    while (filled < content.size())
+public:
+    CTaggedPage(const ServerPlatform::CReadOnlyFile& file, const char* pTag) : m_file(file), m_pTag(pTag)
     {
-        const long long count =
-            file.ReadAt(&content[filled], content.size() - filled, static_cast<std::int64_t>(filled));
-        if (count <= 0)
-            return false;
-        filled += static_cast<std::size_t>(count);
+        m_at = FindPlace();
+        if (m_at < 0)
+            m_pTag = ""; // a UTF-16 page, or one that cannot be read: its own bytes
+        m_tagLength = static_cast<std::int64_t>(std::strlen(m_pTag));
     }
-    return true;
-}
+
+    std::int64_t Size() const { return m_file.Info().size + m_tagLength; }
+
+    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const
+    {
+        if (offset < m_at)
+            return m_file.ReadAt(pBuffer, static_cast<std::size_t>(std::min<std::int64_t>(length, m_at - offset)),
+                                 offset);
+        if (offset < m_at + m_tagLength)
+        {
+            const std::size_t count =
+                static_cast<std::size_t>(std::min<std::int64_t>(length, m_at + m_tagLength - offset));
+            std::memcpy(pBuffer, m_pTag + (offset - m_at), count);
+            return static_cast<long long>(count);
+        }
+        return m_file.ReadAt(pBuffer, length, offset - m_tagLength);
+    }
+
+private:
+    // The tag's offset in the page, -1 for none.
+    std::int64_t FindPlace() const
+    {
+        constexpr std::size_t Piece = 64 * 1024;
+        const std::unique_ptr<char[]> pPiece(new char[Piece]);
+        HtmlInjection::CBodyEndFinder finder;
+        const std::int64_t size = m_file.Info().size;
+        for (std::int64_t offset = 0; offset < size;)
+        {
+            const long long count = m_file.ReadAt(pPiece.get(), std::min<std::size_t>(Piece, size - offset), offset);
+            if (count <= 0)
+                return -1;
+            finder.Feed(pPiece.get(), static_cast<std::size_t>(count));
+            offset += count;
+        }
+        const std::uint64_t at = finder.Finish();
+        return at == HtmlInjection::CBodyEndFinder::Unchanged ? -1 : static_cast<std::int64_t>(at);
+    }
+
+    const ServerPlatform::CReadOnlyFile& m_file;
+    const char* m_pTag;
+    std::int64_t m_at = -1;
+    std::int64_t m_tagLength = 0;
+};
 
 int SendPage(const CRequest& request, const std::string& page, const char* pContentType)
 {
@@ -153,17 +195,18 @@ int CStaticFiles::ServeFile(const CRequest& request, const ServerPlatform::CRead
         return 304;
     }
 
-    std::string page;
-    if (pTag && ReadWhole(file, page))
+    if (pTag)
     {
-        page = HtmlInjection::InsertBeforeBodyEnd(page, pTag);
+        const CTaggedPage page(file, pTag);
         CHttpResponse response(request, 200);
         response.Add("Content-Type", HttpRules::MimeType(fileName));
-        response.Add("Content-Length", static_cast<std::int64_t>(page.size()));
+        response.Add("Content-Length", page.Size());
         response.Add("ETag", etag);
         response.Add("Last-Modified", lastModified);
         response.Add("Vary", "Sec-Fetch-Dest, Accept");
-        response.Send(page);
+        response.Send([&page](char* pBuffer, std::size_t length, std::int64_t offset)
+                      { return page.ReadAt(pBuffer, length, offset); },
+                      0, page.Size());
         return 200;
     }
 

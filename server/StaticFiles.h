@@ -26,7 +26,8 @@ public:
     // script), or nullptr for none. Called only for pages and listings.
     using PageTag = std::function<const char*(const mg_connection* pConnection)>;
     void SetPageTag(PageTag pageTag) { m_pageTag = std::move(pageTag); }
-    // A page gets the tag only if it can be read whole; larger ones go out untouched.
+    // A page with the tag is read twice (first to find the tag's place), so its first byte waits
+    // for that; larger pages go out untouched at once, with ranges.
     static constexpr std::int64_t MaxTaggedPageSize = 8 * 1024 * 1024;
 
     // Takes every target on `pContext`. Register it after the other features: civetweb tries

@@ -36,12 +36,12 @@ class LiveSocket
 {
 public:
     // The handshake's status: 101 when the server took the socket.
-    int Open(quint16 port, const QByteArray& origin, const QByteArray& host = "localhost")
+    int Open(quint16 port, const QByteArray& origin, const QByteArray& host = "localhost",
+             const QByteArray& key = QByteArray("corvan-live-test").toBase64())
     {
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         if (!m_socket.waitForConnected(TimeoutMs))
             return 0;
-        const QByteArray key = QByteArray("corvan-live-test").toBase64();
         QByteArray request = "GET /__corvan/live HTTP/1.1\r\nHost: " + host +
                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                              "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +
@@ -62,8 +62,16 @@ public:
         return response.status;
     }
 
-    // The next text message; empty when none came in `timeoutMs`, "<closed>" when the server
-    // closed the socket.
+    // Sends raw bytes: frames as a client (or a hostile one) writes them.
+    void Send(const QByteArray& bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.waitForBytesWritten(TimeoutMs);
+    }
+
+    // The next text message, or "pong:" and a pong's payload; empty when none came in
+    // `timeoutMs`, "<closed>" when the server closed the socket (closeCode then holds the code of
+    // its close frame, 0 for one without a code; -1 for no close frame).
     QByteArray Next(int timeoutMs = TimeoutMs)
     {
         QElapsedTimer timer;
@@ -86,8 +94,13 @@ public:
                     m_buffer.remove(0, offset + length);
                     if (opcode == 0x1)
                         return payload;
+                    if (opcode == 0xA)
+                        return "pong:" + payload;
                     if (opcode == 0x8)
+                    {
+                        closeCode = payload.size() >= 2 ? (uchar(payload[0]) << 8) | uchar(payload[1]) : 0;
                         return "<closed>";
+                    }
                     continue;
                 }
             }
@@ -102,11 +115,38 @@ public:
     }
 
     void Close() { m_socket.abort(); }
+    bool IsConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    int closeCode = -1;
 
 private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
 };
+
+// A frame as a client sends it: `first` is FIN, RSV and opcode; the payload is masked unless
+// `masked` is false; `announced` overrides the length in the head (the payload sent stays).
+QByteArray Frame(int first, const QByteArray& payload, bool masked = true, quint64 announced = 0)
+{
+    const quint64 length = announced ? announced : quint64(payload.size());
+    QByteArray frame(1, char(first));
+    const char maskBit = masked ? char(0x80) : 0;
+    if (length < 126)
+        frame += char(maskBit | char(length));
+    else if (length < 65536)
+        frame += QByteArray(1, char(maskBit | 126)) + char(length >> 8) + char(length & 0xFF);
+    else
+    {
+        frame += char(maskBit | 127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += char((length >> shift) & 0xFF);
+    }
+    const QByteArray mask = masked ? QByteArray("\x12\x34\x56\x78") : QByteArray();
+    frame += mask;
+    for (int i = 0; i < payload.size(); ++i)
+        frame += masked ? char(payload[i] ^ mask[i % 4]) : payload[i];
+    return frame;
+}
 
 // The shared server, plus pages asked for as a browser asks when it opens them in a tab.
 class Server : public CServerProcess
@@ -129,6 +169,7 @@ public:
     }
     QString Path(const QString& relative) const { return m_dir.filePath("site/" + relative); }
     QString Root() const { return Path(""); }
+    QString Beside(const QString& name) const { return m_dir.filePath(name); }
 
 private:
     QTemporaryDir m_dir;
@@ -156,6 +197,7 @@ private slots:
     void pagesCarryTheScript();
     void onlyNavigationsGetTheScript_data();
     void onlyNavigationsGetTheScript();
+    void bigPagesStreamInBoundedMemory();
     void otherFilesAreUntouched_data();
     void otherFilesAreUntouched();
     void reservedNames_data();
@@ -165,6 +207,10 @@ private slots:
     void socketHandshake_data();
     void socketHandshake();
     void socketLimitKeepsRequestsServed();
+    void socketInput_data();
+    void socketInput();
+    void badHandshakesFreeTheirPlace_data();
+    void badHandshakesFreeTheirPlace();
 
     // What a save sends
     void events_data();
@@ -172,6 +218,8 @@ private slots:
     void burstSendsOneEvent();
     void newFoldersAreWatched();
     void everyOpenPageIsTold();
+    void replacedFolderIsWatchedAgain_data();
+    void replacedFolderIsWatchedAgain();
 
     // Turned off, or degraded
     void noLiveReload();
@@ -210,6 +258,9 @@ void TestLiveReload::injection_data()
     QTest::newRow("style and textarea") << QByteArray("<style>/*</body>*/</style><textarea></body></textarea>")
                                         << QByteArray("<style>/*</body>*/</style><textarea></body></textarea>@");
     QTest::newRow("not a body tag") << QByteArray("x</bodyguard>") << QByteArray("x</bodyguard>@");
+    QTest::newRow("page ends in the tag's name") << QByteArray("x</body") << QByteArray("x@</body");
+    QTest::newRow("\"<!-->\" opens a comment") << QByteArray("<!-->x</body>") << QByteArray("<!-->x</body>@");
+    QTest::newRow("'<' before a tag") << QByteArray("a<</body>") << QByteArray("a<@</body>");
     QTest::newRow("two bodies") << QByteArray("</body>x</body>") << QByteArray("</body>x@</body>");
     QTest::newRow("UTF-8 text") << QByteArray("<p>\xc3\xa9</p></body>") << QByteArray("<p>\xc3\xa9</p>@</body>");
     QTest::newRow("UTF-16 is left alone") << QByteArray("\xff\xfe<\0p\0>\0", 8) << QByteArray("\xff\xfe<\0p\0>\0", 8);
@@ -221,6 +272,13 @@ void TestLiveReload::injection()
     QFETCH(QByteArray, expected);
     const std::string result = Corvan::HtmlInjection::InsertBeforeBodyEnd(page.toStdString(), ScriptTag.toStdString());
     QCOMPARE(QByteArray::fromStdString(result), QByteArray(expected).replace("@", ScriptTag));
+
+    // Pages are read in pieces: any cut gives the same place, here the worst one (byte by byte).
+    Corvan::HtmlInjection::CBodyEndFinder finder;
+    for (char c : page)
+        finder.Feed(&c, 1);
+    const qsizetype at = expected.indexOf('@');
+    QCOMPARE(finder.Finish(), at < 0 ? Corvan::HtmlInjection::CBodyEndFinder::Unchanged : std::uint64_t(at));
 }
 
 void TestLiveReload::pageNames_data()
@@ -348,6 +406,42 @@ void TestLiveReload::onlyNavigationsGetTheScript()
     }
 }
 
+void TestLiveReload::bigPagesStreamInBoundedMemory()
+{
+    // Many tabs opening a big page at once: each answer streams through a small buffer, so the
+    // server's memory does not grow with the page, and nothing stays behind.
+    constexpr int Tabs = 16;
+    Site site;
+    const QByteArray text(8 * 1024 * 1024 - 64, 'x');
+    WriteFile(site.Path("big.html"), "<html><body>" + text + "</body></html>");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    QCOMPARE(server.GetPage("/").status, 200); // every path warmed up once
+    const qint64 before = server.MemoryKiB("VmRSS");
+    QVERIFY(before > 0);
+
+    std::vector<std::unique_ptr<QTcpSocket>> tabs;
+    for (int i = 0; i < Tabs; ++i)
+    {
+        tabs.push_back(std::make_unique<QTcpSocket>());
+        tabs.back()->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(tabs.back()->waitForConnected(TimeoutMs));
+        tabs.back()->write(Request("/big.html", NavigationHeaders));
+        QVERIFY(tabs.back()->waitForBytesWritten(TimeoutMs));
+    }
+    const QByteArray expected = "<html><body>" + text + ScriptTag + "</body></html>";
+    for (auto& tab : tabs)
+    {
+        const Response response = ReadResponse(*tab);
+        QCOMPARE(response.header("Content-Length").toInt(), expected.size());
+        QVERIFY(response.body == expected);
+    }
+    const qint64 peak = server.MemoryKiB("VmHWM");
+    QVERIFY2(peak - before < 48 * 1024, qPrintable(QString("peak grew by %1 KiB").arg(peak - before)));
+    QTRY_VERIFY2_WITH_TIMEOUT(server.MemoryKiB("VmRSS") - before < 16 * 1024,
+                              qPrintable(QString("%1 KiB held").arg(server.MemoryKiB("VmRSS") - before)), TimeoutMs);
+}
+
 void TestLiveReload::otherFilesAreUntouched_data()
 {
     QTest::addColumn<QString>("file");
@@ -417,6 +511,8 @@ void TestLiveReload::socketHandshake_data()
     QTest::addColumn<int>("status");
     QTest::newRow("localhost") << QByteArray("localhost:PORT") << QByteArray("http://localhost:PORT") << 101;
     QTest::newRow("127.0.0.1") << QByteArray("127.0.0.1:PORT") << QByteArray("http://127.0.0.1:PORT") << 101;
+    // One Host rule for pages and their socket: a page served for "localhost." may listen.
+    QTest::newRow("trailing dot") << QByteArray("localhost.:PORT") << QByteArray("http://localhost.:PORT") << 101;
     QTest::newRow("origin in upper case") << QByteArray("localhost") << QByteArray("http://LOCALHOST:PORT") << 101;
     QTest::newRow("another site") << QByteArray("localhost") << QByteArray("http://attacker.example") << 403;
     QTest::newRow("another port") << QByteArray("localhost") << QByteArray("http://localhost:1") << 403;
@@ -493,6 +589,90 @@ void TestLiveReload::socketLimitKeepsRequestsServed()
     QVERIFY2(status == 101, qPrintable(QString("last answer: %1").arg(status)));
     WriteFile(site.Path("a.js"), "1");
     QCOMPARE(sockets.back()->Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::socketInput_data()
+{
+    // What a page (or anything else) may send on its socket, and what comes back.
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("closeCode"); // -1: the socket stays open
+    const QByteArray over(int(5000), 'x');
+    QTest::newRow("ping") << Frame(0x89, "hello") << QByteArray("pong:hello") << -1;
+    QTest::newRow("pong, text, binary: dropped")
+        << Frame(0x8A, "x") + Frame(0x81, "hi") + Frame(0x82, "\x01") << QByteArray() << -1;
+    QTest::newRow("ping inside a fragmented message")
+        << Frame(0x01, "a") + Frame(0x89, "p") + Frame(0x80, "b") << QByteArray("pong:p") << -1;
+    QTest::newRow("close") << Frame(0x88, "\x03\xe8"
+                                          "bye")
+                           << QByteArray("<closed>") << 1000;
+    QTest::newRow("close 4000") << Frame(0x88, "\x0f\xa0") << QByteArray("<closed>") << 4000;
+    QTest::newRow("close without a code") << Frame(0x88, "") << QByteArray("<closed>") << 0;
+    QTest::newRow("unmasked") << Frame(0x81, "hi", false) << QByteArray("<closed>") << 1002;
+    QTest::newRow("reserved bit") << Frame(0xC1, "x") << QByteArray("<closed>") << 1002;
+    QTest::newRow("unknown opcode") << Frame(0x83, "x") << QByteArray("<closed>") << 1002;
+    QTest::newRow("ping over 125 bytes") << Frame(0x89, QByteArray(126, 'p')) << QByteArray("<closed>") << 1002;
+    QTest::newRow("fragmented ping") << Frame(0x09, "p") << QByteArray("<closed>") << 1002;
+    QTest::newRow("continuation of nothing") << Frame(0x80, "x") << QByteArray("<closed>") << 1002;
+    QTest::newRow("message inside a message") << Frame(0x01, "a") + Frame(0x81, "b") << QByteArray("<closed>") << 1002;
+    QTest::newRow("close of one byte") << Frame(0x88, "\x03") << QByteArray("<closed>") << 1002;
+    QTest::newRow("close code 1005") << Frame(0x88, "\x03\xed") << QByteArray("<closed>") << 1002;
+    QTest::newRow("text not UTF-8") << Frame(0x81, "\xc3\x28") << QByteArray("<closed>") << 1007;
+    QTest::newRow("close reason not UTF-8") << Frame(0x88, "\x03\xe8\xff") << QByteArray("<closed>") << 1007;
+    QTest::newRow("text over the limit") << Frame(0x81, over) << QByteArray("<closed>") << 1009;
+    QTest::newRow("fragments over the limit")
+        << Frame(0x02, over.left(4000)) + Frame(0x80, over.left(1000)) << QByteArray("<closed>") << 1009;
+    // Refused at its head: nothing of the 2 GiB is waited for, or kept.
+    QTest::newRow("2 GiB announced") << Frame(0x82, "", true, 2ull << 30) << QByteArray("<closed>") << 1009;
+}
+
+void TestLiveReload::socketInput()
+{
+    QFETCH(QByteArray, frames);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, closeCode);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+    socket.Send(frames);
+    QCOMPARE(socket.Next(answer.isEmpty() ? 300 : TimeoutMs), answer);
+    if (closeCode >= 0)
+    {
+        QCOMPARE(socket.closeCode, closeCode);
+        QTRY_VERIFY_WITH_TIMEOUT(!socket.IsConnected(), TimeoutMs); // the server ends the connection
+        return;
+    }
+    WriteFile(site.Path("a.js"), "1");
+    QCOMPARE(socket.Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::badHandshakesFreeTheirPlace_data()
+{
+    // Keys a browser never sends (its key is 16 random bytes in base64); more refusals than there
+    // are places, then a page's socket must still open.
+    QTest::addColumn<QByteArray>("key");
+    QTest::newRow("too long") << QByteArray(70, 'A');
+    QTest::newRow("not base64") << QByteArray("!!!!!!!!!!!!!!!!!!!!!!==");
+    QTest::newRow("15 bytes") << QByteArray("corvan-live-tes").toBase64();
+    QTest::newRow("17 bytes") << QByteArray("corvan-live-test!").toBase64();
+    QTest::newRow("blank") << QByteArray(" ");
+}
+
+void TestLiveReload::badHandshakesFreeTheirPlace()
+{
+    QFETCH(QByteArray, key);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    for (int i = 0; i <= MaxSockets; ++i)
+    {
+        LiveSocket bad;
+        QCOMPARE(bad.Open(server.port, server.OwnOrigin(), "localhost", key), 400);
+    }
+    LiveSocket page;
+    QCOMPARE(page.Open(server.port, server.OwnOrigin()), 101);
 }
 
 void TestLiveReload::events_data()
@@ -584,6 +764,46 @@ void TestLiveReload::everyOpenPageIsTold()
     WriteFile(site.Path("index.html"), "new");
     QCOMPARE(pages[0].Next(), QByteArray("reload"));
     QCOMPARE(pages[2].Next(), QByteArray("reload"));
+}
+
+void TestLiveReload::replacedFolderIsWatchedAgain_data()
+{
+    QTest::addColumn<bool>("renamed"); // else removed
+    QTest::newRow("removed and made again") << false;
+    QTest::newRow("renamed away and made again") << true;
+}
+
+void TestLiveReload::replacedFolderIsWatchedAgain()
+{
+    QFETCH(bool, renamed);
+    Site site;
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+
+    // Twice, as a build does on every run; the server says it once.
+    for (int round = 0; round < 2; ++round)
+    {
+        const QString old = site.Beside(QString("old%1").arg(round));
+        QVERIFY(renamed ? QDir().rename(site.Root(), old) : QDir(site.Root()).removeRecursively());
+        if (round == 0)
+            QTRY_VERIFY_WITH_TIMEOUT(server.Errors().contains("removed or renamed"), TimeoutMs);
+        while (socket.Next(200) == "reload") // the removed files' own events
+        {
+        }
+        if (renamed)
+        {
+            // The old folder is no longer followed: a page would reload into a 404.
+            WriteFile(old + "/app.js", "1");
+            QCOMPARE(socket.Next(300), QByteArray());
+        }
+        QVERIFY(QDir().mkpath(site.Path("sub")));
+        QCOMPARE(socket.Next(), QByteArray("reload"));
+        WriteFile(site.Path("sub/style.css"), "p{}");
+        QCOMPARE(socket.Next(), QByteArray("css"));
+    }
+    QCOMPARE(server.Errors().count('\n'), 1);
 }
 
 void TestLiveReload::noLiveReload()

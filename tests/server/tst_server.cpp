@@ -10,12 +10,14 @@
 #include <QFileInfo>
 #include <QNetworkInterface>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -518,6 +520,11 @@ void TestServer::conditionalRequests_data()
     QTest::newRow("newer date") << QByteArray("If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n") << 304;
     QTest::newRow("older date") << QByteArray("If-Modified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n") << 200;
     QTest::newRow("malformed date") << QByteArray("If-Modified-Since: yesterday\r\n") << 200;
+    // Not dates at all, though a lenient reader would take them for one after the file's.
+    QTest::newRow("31 February") << QByteArray("If-Modified-Since: Sun, 31 Feb 2100 00:00:00 GMT\r\n") << 200;
+    QTest::newRow("wrong weekday") << QByteArray("If-Modified-Since: Mon, 01 Jan 2100 00:00:00 GMT\r\n") << 200;
+    QTest::newRow("negative hour") << QByteArray("If-Modified-Since: Fri, 01 Jan 2100 -1:00:00 GMT\r\n") << 200;
+    QTest::newRow("one-digit day") << QByteArray("If-Modified-Since: Fri, 1 Jan 2100 00:00:00 GMT\r\n") << 200;
 }
 
 void TestServer::conditionalRequests()
@@ -722,6 +729,28 @@ void TestServer::listing()
     QVERIFY(!page.contains("secret"));
     QVERIFY(!page.contains("hiddenfolder"));
     QVERIFY(!page.contains("<b>"));
+
+    // Every link a listing shows answers; names no target can reach (not UTF-8, a backslash, a
+    // control character) are not listed.
+    for (const char* pName : {"caf\xe9.txt", "back\\slash.txt", "tab\t.txt"})
+    {
+        std::FILE* pFile = std::fopen(QFile::encodeName(folder) + "/" + pName, "w");
+        QVERIFY2(pFile, pName);
+        std::fclose(pFile);
+    }
+    WriteFile(folder + QString::fromUtf8("/caf\xc3\xa9.txt"), "x");
+    const QByteArray withOddNames = m_server.Get("/listed/", "").body;
+    QVERIFY(withOddNames.contains("caf\xc3\xa9.txt</a>"));
+    const QRegularExpression link("href=\"([^\"]*)\"");
+    int links = 0;
+    for (auto match = link.globalMatch(QString::fromUtf8(withOddNames)); match.hasNext(); ++links)
+    {
+        const QUrl url =
+            QUrl("http://localhost/listed/").resolved(QUrl::fromEncoded(match.next().captured(1).toUtf8()));
+        const QByteArray target = url.path(QUrl::FullyEncoded).toUtf8();
+        QVERIFY2(m_server.Get(target, "").status == 200, target.constData());
+    }
+    QCOMPARE(links, 5); // ../, child/ and three files
 
     // The root listing shows no dot names either, and no link above the root.
     QVERIFY(QFile::rename(m_strSite + "/index.html", m_strSite + "/home.html"));

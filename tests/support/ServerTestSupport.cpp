@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <cstring>
+
 namespace CorvanTest
 {
 
@@ -110,6 +112,19 @@ QByteArray CServerProcess::Errors()
 {
     m_errors += process.readAllStandardError();
     return m_errors;
+}
+
+qint64 CServerProcess::MemoryKiB(const char* pField) const
+{
+    QFile status(QString("/proc/%1/status").arg(process.processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+    {
+        if (line.startsWith(QByteArray(pField) + ':'))
+            return line.mid(int(std::strlen(pField)) + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 Response CServerProcess::Exchange(const QByteArray& rawRequest, bool noBody) const

@@ -53,6 +53,10 @@ public:
     // Everything the server wrote to standard error so far.
     QByteArray Errors();
 
+    // A memory figure of the running server from /proc (Linux), in KiB: "VmRSS" now, "VmHWM" its
+    // peak so far; -1 when it cannot be read.
+    qint64 MemoryKiB(const char* pField) const;
+
     // One raw request on its own connection.
     Response Exchange(const QByteArray& rawRequest, bool noBody = false) const;
     Response Get(const QByteArray& target, const QByteArray& extraHeaders = QByteArray(),

@@ -175,6 +175,7 @@ struct CReports
     std::mutex mutex;
     std::condition_variable changed;
     bool ready = false;
+    int rootGone = 0;
     std::vector<std::string> paths;
     std::vector<std::string> failures;
 
@@ -202,6 +203,12 @@ void StartWatcher(CFolderWatcher& watcher, const std::wstring& site, CReports& r
         {
             std::lock_guard<std::mutex> lock(reports.mutex);
             reports.paths.push_back(path);
+            reports.changed.notify_all();
+        },
+        [&]
+        {
+            std::lock_guard<std::mutex> lock(reports.mutex);
+            ++reports.rootGone;
             reports.changed.notify_all();
         },
         [&](const std::string& reason)
@@ -245,6 +252,36 @@ void TestWatcher(const std::wstring& site)
     const auto stopStarted = std::chrono::steady_clock::now();
     watcher.Stop();
     Check(std::chrono::steady_clock::now() - stopStarted < std::chrono::seconds(2), "the watcher stops at once");
+}
+
+// Build tools replace their output folder: the watcher follows the root's path, says when the
+// folder there goes, and reports everything changed when one is back.
+void TestWatcherFollowsRootPath(const std::wstring& site)
+{
+    const std::wstring out = site + L"\\dist \u00e4";
+    CreateDirectoryW(out.c_str(), nullptr);
+    WriteWide(out + L"\\index.html", "1");
+    CReports reports;
+    CFolderWatcher watcher;
+    StartWatcher(watcher, out, reports);
+    Check(reports.WaitFor([&] { return reports.ready; }), "the watcher of the output folder gets ready");
+
+    const std::wstring away = site + L"\\old dist";
+    Check(MoveFileW(out.c_str(), away.c_str()) != 0, "the watched folder can be renamed away");
+    Check(reports.WaitFor([&] { return reports.rootGone == 1; }), "a root renamed away is reported gone");
+    {
+        std::lock_guard<std::mutex> lock(reports.mutex);
+        reports.paths.clear(); // what came with the rename
+    }
+    WriteWide(away + L"\\index.html", "old");
+    CreateDirectoryW(out.c_str(), nullptr);
+    WriteWide(out + L"\\index.html", "2");
+    Check(reports.WaitFor([&] { return reports.Has(std::string()); }),
+          "a new folder at the root's path is reported as a change of everything");
+    WriteWide(out + L"\\app.js", "3");
+    Check(reports.WaitFor([&] { return reports.Has("app.js"); }), "the new folder is watched");
+    watcher.Stop();
+    Check(reports.failures.empty(), "no failure while the root comes and goes");
 }
 
 void TestWatcherLimit(const std::wstring& site)
@@ -329,6 +366,7 @@ int main()
     TestFiles(site);
     TestPortCheck();
     TestWatcher(site);
+    TestWatcherFollowsRootPath(site);
     TestWatcherLimit(site);
     TestStopRequests();
     return Summary();
