@@ -24,6 +24,11 @@ void WaitForStopSignal();
 // The absolute path of the working directory; false with a reason when it cannot be found.
 bool CurrentFolder(std::string& strFolder, std::string& strError);
 
+// Lets go of the working directory once its path is known, so that the folder being served can still
+// be renamed or removed (build tools replace their output folder). Windows holds a process's working
+// directory open; elsewhere there is nothing to do. Everything after it uses absolute paths.
+void ReleaseWorkingDirectory();
+
 // True when `folder` can be listed and its entries opened; otherwise false with a reason.
 bool CanServeFolder(const std::string& folder, std::string& strError);
 

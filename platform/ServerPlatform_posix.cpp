@@ -62,6 +62,8 @@ bool CurrentFolder(std::string& strFolder, std::string& strError)
     return true;
 }
 
+void ReleaseWorkingDirectory() {}
+
 bool CanServeFolder(const std::string& folder, std::string& strError)
 {
     DIR* pDir = opendir(folder.c_str());

@@ -198,6 +198,15 @@ bool CurrentFolder(std::string& strFolder, std::string& strError)
     return true;
 }
 
+void ReleaseWorkingDirectory()
+{
+    // The system folder: always there, and never one a user replaces.
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+        SetCurrentDirectoryW(system);
+}
+
 bool CanServeFolder(const std::string& folder, std::string& strError)
 {
     WIN32_FIND_DATAW found;

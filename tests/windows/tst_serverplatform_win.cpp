@@ -138,12 +138,16 @@ void TestFiles(const std::wstring& site)
           "a missing folder cannot be served, with a reason");
     Check(ServerPlatform::CanServeFolder(root, error), "the site can be served", error);
 
-    // The working folder comes back in UTF-8 with '/' separators.
+    // The working folder comes back in UTF-8 with '/' separators; then it is let go of, so that the
+    // served folder can be renamed or removed while the server runs.
     wchar_t before[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, before);
     SetCurrentDirectoryW(site.c_str());
     std::string current;
     Check(ServerPlatform::CurrentFolder(current, error) && current == root, "the current folder", current);
+    ServerPlatform::ReleaseWorkingDirectory();
+    Check(ServerPlatform::CurrentFolder(current, error) && current.find(FolderUtf8) == std::string::npos,
+          "the served folder is no longer the working folder", current);
     SetCurrentDirectoryW(before);
 }
 
