@@ -6,7 +6,8 @@ CMAKE_FLAGS ?=
 # CI builds treat warnings as errors; a local build may opt out with WERROR=OFF.
 WERROR ?= ON
 
-.PHONY: all deps test-deps configure build run test test-sanitize fuzz format format-check install package windows-check artwork clean
+.PHONY: all deps test-deps configure build run test test-sanitize fuzz format format-check install package \
+	windows-check windows-release windows-e2e artwork clean
 
 all: build
 
@@ -77,6 +78,16 @@ artwork: deps
 # Cross-builds the Qt-free layers for Windows and runs their tests under wine.
 windows-check:
 	@./scripts/windows-check.sh
+
+# The Windows x64 release: dist/CorvanHTMLStarter-<version>-win64.zip and -setup.exe. The first run
+# builds Qt for Windows (about half an hour on two cores) into a cache outside the work tree.
+windows-release:
+	@JOBS=$(JOBS) ./scripts/windows-release.sh
+
+# The release, run under wine on a private X display with a real drag, a real browser and the
+# installer round trip.
+windows-e2e:
+	@JOBS=$(JOBS) BUILD_DIR=$(BUILD_DIR) ./scripts/windows-e2e.sh
 
 clean:
 	@rm -rf $(BUILD_DIR)

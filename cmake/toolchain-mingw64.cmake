@@ -1,6 +1,7 @@
 # Cross build for Windows x64 with Debian's mingw-w64 (posix thread model, for std::thread and
 # friends). Programs are linked statically, so they run under wine64 or on Windows without any
-# MinGW runtime DLL next to them, and CTest runs the test programs through wine64.
+# MinGW runtime DLL next to them (a shared Qt still brings its own), and CTest runs the test
+# programs through wine64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -9,7 +10,12 @@ set(CMAKE_C_COMPILER ${CORVAN_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${CORVAN_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${CORVAN_MINGW_PREFIX}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${CORVAN_MINGW_PREFIX})
+# CORVAN_WINDOWS_PREFIXES: Windows builds of our dependencies (Qt, civetweb) outside the system's
+# mingw tree, as scripts/windows-release.sh passes them. Each is searched like the system's own.
+set(CORVAN_WINDOWS_PREFIXES "${CORVAN_WINDOWS_PREFIXES}" CACHE STRING "Windows builds of Qt and civetweb")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CORVAN_WINDOWS_PREFIXES)
+set(CMAKE_FIND_ROOT_PATH /usr/${CORVAN_MINGW_PREFIX} ${CORVAN_WINDOWS_PREFIXES})
+list(APPEND CMAKE_PREFIX_PATH ${CORVAN_WINDOWS_PREFIXES})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -70,7 +70,7 @@ StartResult Ended(QProcess& process, const QByteArray& errorLine)
 {
     StartResult result;
     result.exitCode = process.exitCode();
-    result.strErrorLine = QString::fromLocal8Bit(errorLine).trimmed();
+    result.strErrorLine = QString::fromUtf8(errorLine).trimmed();
     if (process.exitStatus() == QProcess::CrashExit)
     {
         result.outcome = StartResult::Crashed;
@@ -160,7 +160,7 @@ StartResult Start(QProcess& process, const QString& strProgram, const QString& s
     process.kill();
     process.waitForFinished(ReadyTimeoutMs);
     result.outcome = StartResult::TimedOut;
-    result.strErrorLine = QString::fromLocal8Bit(errorLine).trimmed();
+    result.strErrorLine = QString::fromUtf8(errorLine).trimmed();
     return result;
 }
 

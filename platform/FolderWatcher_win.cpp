@@ -1,25 +1,436 @@
 #include "platform/FolderWatcher.h"
 
-// The Windows watcher (ReadDirectoryChangesW over the tree) is not written yet: live reload says
-// it is off, and serving goes on unchanged.
+#include <windows.h>
+
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace Corvan
 {
 
+namespace
+{
+
+// What counts as a change: files and folders appearing, going or renamed, writes, a touch.
+constexpr DWORD ChangeFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                               FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES |
+                               FILE_NOTIFY_CHANGE_CREATION;
+
+// Changes gathered by the system between two reads. 64 KiB is the most a read may ask for on a
+// network share; a burst beyond it is reported as "anything may have changed".
+constexpr DWORD BufferBytes = 64 * 1024;
+
+std::wstring Wide(const std::string& utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+std::string Utf8(const wchar_t* pWide, std::size_t length)
+{
+    if (length == 0)
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, pWide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, pWide, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+std::string SystemMessage(DWORD code)
+{
+    wchar_t* pText = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr);
+    std::string text = length ? Utf8(pText, length) : "error " + std::to_string(code);
+    LocalFree(pText);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+// The root as Windows takes it, in the "\\?\" form that has no length limit.
+std::wstring NativeRoot(const std::string& root)
+{
+    std::wstring wide = Wide(root);
+    for (wchar_t& c : wide)
+    {
+        if (c == L'/')
+            c = L'\\';
+    }
+    if (wide.compare(0, 2, L"\\\\") == 0)
+        return wide.compare(0, 4, L"\\\\?\\") == 0 ? wide : L"\\\\?\\UNC\\" + wide.substr(2);
+    return L"\\\\?\\" + wide;
+}
+
+struct HandleCloser
+{
+    void operator()(HANDLE handle) const
+    {
+        if (handle && handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+// One watched folder: its handle, the event its reads complete with, and the buffer the system
+// writes the changes into until the read ends.
+struct CWatch
+{
+    Handle folder;
+    Handle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED overlapped{};
+    // DWORD-aligned, as the change records require.
+    std::vector<DWORD> buffer = std::vector<DWORD>(BufferBytes / sizeof(DWORD));
+    bool reading = false;
+
+    bool IsOpen() const { return folder && folder.get() != INVALID_HANDLE_VALUE; }
+
+    // Shared for everything: watching must never keep anyone from writing, renaming or deleting.
+    bool Open(const std::wstring& path)
+    {
+        Close();
+        folder.reset(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+        return IsOpen();
+    }
+
+    bool StartRead(BOOL subtree, DWORD filter)
+    {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event.get();
+        reading = ReadDirectoryChangesW(folder.get(), buffer.data(), BufferBytes, subtree, filter, nullptr, &overlapped,
+                                        nullptr) != 0;
+        return reading;
+    }
+
+    // Ends a read in progress (the system writes into the buffer until it has) and lets go of the
+    // folder, so that it can be removed.
+    void Close()
+    {
+        if (reading)
+        {
+            DWORD bytes = 0;
+            if (CancelIoEx(folder.get(), &overlapped) || GetLastError() != ERROR_NOT_FOUND)
+                GetOverlappedResult(folder.get(), &overlapped, &bytes, TRUE);
+            reading = false;
+        }
+        folder.reset();
+    }
+};
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folder above, in the "\\?\" form; empty above a drive's or share's root.
+std::wstring Parent(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    const std::size_t top = path.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? 8 : 7; // "\\?\C:\" or "\\?\UNC\"
+    if (slash == std::wstring::npos || slash < top)
+        return std::wstring();
+    std::wstring parent = path.substr(0, slash);
+    return parent.size() == 6 ? parent + L'\\' : parent; // "\\?\C:" is no folder, "\\?\C:\" is
+}
+
+} // namespace
+
 struct CFolderWatcher::CImpl
 {
+    std::string root;
+    std::wstring nativeRoot;
+    CLimits limits;
+    ReadyCallback onReady;
+    ChangeCallback onChange;
+    RootGoneCallback onRootGone;
+    FailureCallback onFailure;
+    CWatch tree;   // the root and everything below it
+    CWatch anchor; // the nearest existing folder above the root: tells when the root's name comes and goes
+    bool anchorIsParent = false;
+    Handle stopEvent;
+    std::thread thread;
+
+    void Run();
+    // Watches the root's tree if there is one at its path; false with a reason when it is too big.
+    bool WatchRoot(std::string& strReason);
+    void WatchAnchor();
+    // The root's name was removed, renamed or given to another folder: the old tree is dropped, and
+    // a folder now at the root's path is watched and reported whole.
+    bool RootChanged(bool gone, std::string& strReason);
+    bool HandleTree(std::string& strReason);
+    bool HandleAnchor(std::string& strReason);
+    bool CountEntries(std::string& strReason) const;
+    void Report(const CWatch& watch, DWORD bytes);
 };
+
+// One watch covers the whole tree, so there is no per-folder limit to meet; the entry count still
+// keeps an enormous folder from costing the server a scan it cannot afford at every change.
+// Dot folders and links are not entered, as on Linux.
+bool CFolderWatcher::CImpl::CountEntries(std::string& strReason) const
+{
+    std::size_t entries = 0;
+    std::vector<std::wstring> pending{nativeRoot};
+    while (!pending.empty())
+    {
+        const std::wstring folderPath = std::move(pending.back());
+        pending.pop_back();
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileExW((folderPath + L"\\*").c_str(), FindExInfoBasic, &found,
+                                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do
+        {
+            if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0 ||
+                IsIgnoredName(Utf8(found.cFileName, std::wcslen(found.cFileName))))
+                continue;
+            if (++entries >= limits.maxEntries)
+            {
+                FindClose(search);
+                strReason = "the folder holds " + std::to_string(limits.maxEntries) + " files or more";
+                return false;
+            }
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                pending.push_back(folderPath + L'\\' + found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return true;
+}
+
+bool CFolderWatcher::CImpl::WatchRoot(std::string& strReason)
+{
+    // The watch starts before the scan, so a file created meanwhile is still seen. A root that is
+    // not there (or goes while this runs) is watched once it is back.
+    if (!tree.Open(nativeRoot) || !tree.StartRead(TRUE, ChangeFilter))
+    {
+        tree.Close();
+        return true;
+    }
+    if (CountEntries(strReason))
+        return true;
+    tree.Close();
+    return false;
+}
+
+void CFolderWatcher::CImpl::WatchAnchor()
+{
+    anchor.Close();
+    anchorIsParent = false;
+    for (std::wstring folder = Parent(nativeRoot); !folder.empty(); folder = Parent(folder))
+    {
+        if (anchor.Open(folder) && anchor.StartRead(FALSE, FILE_NOTIFY_CHANGE_DIR_NAME))
+        {
+            anchorIsParent = folder == Parent(nativeRoot);
+            return;
+        }
+        anchor.Close();
+    }
+}
+
+bool CFolderWatcher::CImpl::RootChanged(bool gone, std::string& strReason)
+{
+    tree.Close();
+    if (gone)
+        onRootGone();
+    // Anchor first, then look: a root that comes back meanwhile is not missed.
+    WatchAnchor();
+    if (!IsFolder(nativeRoot))
+        return true;
+    if (!WatchRoot(strReason))
+        return false;
+    onChange(std::string());
+    return true;
+}
+
+void CFolderWatcher::CImpl::Report(const CWatch& watch, DWORD bytes)
+{
+    // No records: more changed than the buffer held, and anything may have changed.
+    if (bytes == 0)
+    {
+        onChange(std::string());
+        return;
+    }
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(watch.buffer.data());
+    for (DWORD offset = 0;;)
+    {
+        const auto* pRecord = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(pBytes + offset);
+        std::string path = Utf8(pRecord->FileName, pRecord->FileNameLength / sizeof(wchar_t));
+        for (char& c : path)
+        {
+            if (c == '\\')
+                c = '/';
+        }
+        // The whole tree is watched, so every name on the way counts: a change inside .git/ is as
+        // ignored as .git itself.
+        bool ignored = path.empty();
+        for (std::size_t start = 0; !ignored && start <= path.size();)
+        {
+            std::size_t end = path.find('/', start);
+            if (end == std::string::npos)
+                end = path.size();
+            ignored = IsIgnoredName(path.substr(start, end - start));
+            start = end + 1;
+        }
+        if (!ignored)
+            onChange(path);
+        if (pRecord->NextEntryOffset == 0)
+            return;
+        offset += pRecord->NextEntryOffset;
+    }
+}
+
+bool CFolderWatcher::CImpl::HandleTree(std::string& strReason)
+{
+    DWORD bytes = 0;
+    const bool read = GetOverlappedResult(tree.folder.get(), &tree.overlapped, &bytes, FALSE);
+    tree.reading = false;
+    // ERROR_NOTIFY_ENUM_DIR: the system lost track, and anything may have changed. Any other
+    // failure means the root went (a removed folder ends its reads): look again.
+    if (!read && GetLastError() != ERROR_NOTIFY_ENUM_DIR)
+        return RootChanged(!IsFolder(nativeRoot), strReason);
+    Report(tree, read ? bytes : 0);
+    if (!tree.StartRead(TRUE, ChangeFilter))
+        return RootChanged(!IsFolder(nativeRoot), strReason);
+    return true;
+}
+
+bool CFolderWatcher::CImpl::HandleAnchor(std::string& strReason)
+{
+    DWORD bytes = 0;
+    const bool read = GetOverlappedResult(anchor.folder.get(), &anchor.overlapped, &bytes, FALSE);
+    anchor.reading = false;
+    // The anchor itself went, or a folder above the root changed while the root is away: look again.
+    if (!read || bytes == 0 || !anchorIsParent || !tree.IsOpen())
+        return RootChanged(tree.IsOpen() && !IsFolder(nativeRoot), strReason);
+    const std::wstring rootName = nativeRoot.substr(nativeRoot.find_last_of(L'\\') + 1);
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(anchor.buffer.data());
+    bool rootNamed = false;
+    bool gone = false;
+    for (DWORD offset = 0;;)
+    {
+        const auto* pRecord = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(pBytes + offset);
+        if (CompareStringOrdinal(pRecord->FileName, static_cast<int>(pRecord->FileNameLength / sizeof(wchar_t)),
+                                 rootName.c_str(), static_cast<int>(rootName.size()), TRUE) == CSTR_EQUAL)
+        {
+            rootNamed = true;
+            gone |= pRecord->Action == FILE_ACTION_REMOVED || pRecord->Action == FILE_ACTION_RENAMED_OLD_NAME;
+        }
+        if (pRecord->NextEntryOffset == 0)
+            break;
+        offset += pRecord->NextEntryOffset;
+    }
+    if (rootNamed)
+        return RootChanged(gone, strReason);
+    if (!anchor.StartRead(FALSE, FILE_NOTIFY_CHANGE_DIR_NAME))
+        WatchAnchor();
+    return true;
+}
+
+void CFolderWatcher::CImpl::Run()
+{
+    std::string reason;
+    WatchAnchor();
+    if (!WatchRoot(reason))
+    {
+        anchor.Close();
+        onFailure(reason);
+        return;
+    }
+    onReady();
+    for (;;)
+    {
+        HANDLE waits[3] = {stopEvent.get()};
+        DWORD count = 1;
+        CWatch* watches[3] = {nullptr};
+        for (CWatch* pWatch : {&tree, &anchor})
+        {
+            if (pWatch->reading)
+            {
+                watches[count] = pWatch;
+                waits[count++] = pWatch->event.get();
+            }
+        }
+        const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+        bool ok = true;
+        if (woken == WAIT_OBJECT_0)
+        {
+            tree.Close();
+            anchor.Close();
+            return;
+        }
+        if (woken > WAIT_OBJECT_0 && woken < WAIT_OBJECT_0 + count)
+        {
+            ok = watches[woken - WAIT_OBJECT_0] == &tree ? HandleTree(reason) : HandleAnchor(reason);
+        }
+        else
+        {
+            ok = false;
+            reason = "cannot wait for changes: " + SystemMessage(GetLastError());
+        }
+        if (!ok)
+        {
+            tree.Close();
+            anchor.Close();
+            onFailure(reason);
+            return;
+        }
+    }
+}
 
 CFolderWatcher::CFolderWatcher() = default;
 
-CFolderWatcher::~CFolderWatcher() = default;
-
-void CFolderWatcher::Start(const std::string&, const CLimits&, ReadyCallback, ChangeCallback, RootGoneCallback,
-                           FailureCallback onFailure)
+CFolderWatcher::~CFolderWatcher()
 {
-    onFailure("watching folders is not supported on this system yet");
+    Stop();
 }
 
-void CFolderWatcher::Stop() {}
+void CFolderWatcher::Start(const std::string& root, const CLimits& limits, ReadyCallback onReady,
+                           ChangeCallback onChange, RootGoneCallback onRootGone, FailureCallback onFailure)
+{
+    Stop();
+    m_pImpl = std::make_unique<CImpl>();
+    m_pImpl->root = root;
+    m_pImpl->nativeRoot = NativeRoot(root);
+    m_pImpl->limits = limits;
+    m_pImpl->onReady = std::move(onReady);
+    m_pImpl->onChange = std::move(onChange);
+    m_pImpl->onRootGone = std::move(onRootGone);
+    m_pImpl->onFailure = std::move(onFailure);
+    m_pImpl->stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!m_pImpl->stopEvent || !m_pImpl->tree.event || !m_pImpl->anchor.event)
+    {
+        m_pImpl->onFailure("cannot watch the folder: " + SystemMessage(GetLastError()));
+        m_pImpl.reset();
+        return;
+    }
+    CImpl* pImpl = m_pImpl.get();
+    pImpl->thread = std::thread([pImpl] { pImpl->Run(); });
+}
+
+void CFolderWatcher::Stop()
+{
+    if (!m_pImpl)
+        return;
+    if (m_pImpl->thread.joinable())
+    {
+        SetEvent(m_pImpl->stopEvent.get());
+        m_pImpl->thread.join();
+    }
+    m_pImpl.reset();
+}
 
 } // namespace Corvan

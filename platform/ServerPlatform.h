@@ -1,7 +1,7 @@
 #pragma once
 
 // Operating-system services the server needs, behind a neutral interface: one source file per
-// platform (ServerPlatform_posix.cpp; ServerPlatform_win.cpp beside it). Paths are UTF-8 with '/' separators.
+// platform (ServerPlatform_posix.cpp, ServerPlatform_win.cpp). Paths are UTF-8 with '/' separators.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +13,12 @@ namespace Corvan
 namespace ServerPlatform
 {
 
-// Makes SIGTERM and SIGINT wait for WaitForStopSignal. Call before any thread starts, so that every
-// thread inherits the blocked mask and no worker is interrupted by them.
+// Makes the stop requests (SIGTERM and SIGINT; on Windows the console's Ctrl+C, Ctrl+Break and
+// close) wait for WaitForStopSignal. Call before any thread starts, so that every thread inherits
+// the blocked mask and no worker is interrupted by them.
 void BlockStopSignals();
 
-// Blocks until SIGTERM or SIGINT arrives.
+// Blocks until a stop request arrives.
 void WaitForStopSignal();
 
 // Raises the soft limit on open files and sockets to the hard limit: the usual soft limit of 1,024
@@ -32,6 +33,11 @@ void KnockOnLoopbackPort(int port);
 
 // The absolute path of the working directory; false with a reason when it cannot be found.
 bool CurrentFolder(std::string& strFolder, std::string& strError);
+
+// Lets go of the working directory once its path is known, so that the folder being served can still
+// be renamed or removed (build tools replace their output folder). Windows holds a process's working
+// directory open; elsewhere there is nothing to do. Everything after it uses absolute paths.
+void ReleaseWorkingDirectory();
 
 // True when `folder` can be listed and its entries opened; otherwise false with a reason.
 bool CanServeFolder(const std::string& folder, std::string& strError);
@@ -80,7 +86,9 @@ public:
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const;
 
 private:
-    int m_fd = -1;
+    // The open file: a descriptor on POSIX, a HANDLE on Windows.
+    static constexpr std::intptr_t InvalidHandle = -1;
+    std::intptr_t m_handle = InvalidHandle;
     CFileInfo m_info;
 };
 

@@ -109,6 +109,8 @@ bool CurrentFolder(std::string& strFolder, std::string& strError)
     return true;
 }
 
+void ReleaseWorkingDirectory() {}
+
 bool CanServeFolder(const std::string& folder, std::string& strError)
 {
     DIR* pDir = opendir(folder.c_str());
@@ -152,8 +154,8 @@ EPortCheck CheckLoopbackPort(int port, std::string& strError)
 
 CReadOnlyFile::~CReadOnlyFile()
 {
-    if (m_fd >= 0)
-        close(m_fd);
+    if (m_handle != InvalidHandle)
+        close(static_cast<int>(m_handle));
 }
 
 EOpenResult CReadOnlyFile::Open(const std::string& path)
@@ -186,7 +188,7 @@ EOpenResult CReadOnlyFile::Open(const std::string& path)
         close(fd);
         return EOpenResult::Folder;
     }
-    m_fd = fd;
+    m_handle = fd;
     m_info.size = st.st_size;
     m_info.mtimeSeconds = st.st_mtim.tv_sec;
     m_info.mtimeNanoseconds = st.st_mtim.tv_nsec;
@@ -198,7 +200,7 @@ long long CReadOnlyFile::ReadAt(char* pBuffer, std::size_t length, std::int64_t 
 {
     for (;;)
     {
-        const ssize_t count = pread(m_fd, pBuffer, length, offset);
+        const ssize_t count = pread(static_cast<int>(m_handle), pBuffer, length, offset);
         if (count >= 0 || errno != EINTR)
             return count;
     }

@@ -6,7 +6,8 @@
 // On success the server prints exactly one line to standard output, flushed, once it accepts
 // connections:   Serving <absolute folder> at http://localhost:<port>/
 // On failure it prints one line to standard error, "mongoose: <what went wrong>", and exits with
-// one of the codes below.
+// one of the codes below. Both lines are UTF-8 on every system (on Windows too, whatever its code
+// page), so folder names beyond ASCII reach the tool's messages intact.
 
 namespace Corvan
 {

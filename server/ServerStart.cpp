@@ -32,6 +32,7 @@ ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, st
 
 void Prepare()
 {
+    ServerPlatform::ReleaseWorkingDirectory();
     ServerPlatform::BlockStopSignals();
     ServerPlatform::RaiseOpenFileLimit();
     mg_init_library(0);

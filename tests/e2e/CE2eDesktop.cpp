@@ -121,13 +121,10 @@ CommandResult CE2eDesktop::XDoTool(const QStringList& args, int nTimeoutMs) cons
     return Run(QStringLiteral("xdotool"), args, nTimeoutMs);
 }
 
-QList<qulonglong> CE2eDesktop::VisibleWindowsOf(qint64 nPid) const
+namespace
 {
-    // Exits 1 when nothing matches: an empty list, not an error. The name must not be empty: without
-    // that, xdotool also lists the root window.
-    const CommandResult result =
-        XDoTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                 QStringLiteral("--pid"), QString::number(nPid), QStringLiteral("--name"), QStringLiteral(".")});
+QList<qulonglong> WindowList(const CommandResult& result)
+{
     QList<qulonglong> windows;
     for (const QByteArray& line : result.stdOut.split('\n'))
     {
@@ -137,6 +134,22 @@ QList<qulonglong> CE2eDesktop::VisibleWindowsOf(qint64 nPid) const
             windows.append(nWindow);
     }
     return windows;
+}
+} // namespace
+
+QList<qulonglong> CE2eDesktop::VisibleWindowsOf(qint64 nPid) const
+{
+    // Exits 1 when nothing matches: an empty list, not an error. The name must not be empty: without
+    // that, xdotool also lists the root window.
+    return WindowList(
+        XDoTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--pid"), QString::number(nPid), QStringLiteral("--name"), QStringLiteral(".")}));
+}
+
+QList<qulonglong> CE2eDesktop::VisibleWindowsNamed(const QString& strPattern) const
+{
+    return WindowList(XDoTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--name"), strPattern}));
 }
 
 QString CE2eDesktop::WindowName(qulonglong nWindow) const
@@ -202,6 +215,15 @@ bool CE2eDesktop::Screenshot(const QString& strPngPath) const
     // ImageMagick's own path: another "import" may come first on PATH.
     return Run(QStringLiteral("/usr/bin/import"),
                {QStringLiteral("-display"), m_strDisplay, QStringLiteral("-window"), QStringLiteral("root"),
+                strPngPath},
+               30000)
+        .Succeeded();
+}
+
+bool CE2eDesktop::WindowScreenshot(qulonglong nWindow, const QString& strPngPath) const
+{
+    return Run(QStringLiteral("/usr/bin/import"),
+               {QStringLiteral("-display"), m_strDisplay, QStringLiteral("-window"), QString::number(nWindow),
                 strPngPath},
                30000)
         .Succeeded();

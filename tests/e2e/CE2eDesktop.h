@@ -54,6 +54,9 @@ public:
 
     // Visible top-level windows that belong to the process (by _NET_WM_PID).
     QList<qulonglong> VisibleWindowsOf(qint64 nPid) const;
+    // Visible top-level windows whose name matches the regular expression (any program's: wine's
+    // windows carry the pid of a process the suite did not start).
+    QList<qulonglong> VisibleWindowsNamed(const QString& strPattern) const;
     QString WindowName(qulonglong nWindow) const;
     QRect WindowGeometry(qulonglong nWindow) const;
 
@@ -65,6 +68,8 @@ public:
     // The X clipboard's text, as any other program on the desktop would read it.
     QString ClipboardText() const;
     bool Screenshot(const QString& strPngPath) const;
+    // One window's contents only.
+    bool WindowScreenshot(qulonglong nWindow, const QString& strPngPath) const;
 
 private:
     QProcess m_xvfb;

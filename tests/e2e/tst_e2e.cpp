@@ -7,26 +7,25 @@
 // current folder). Exit code 77 means the display or the browser cannot run here (a skip).
 
 #include "CE2eDesktop.h"
+#include "E2eSupport.h"
 #include "productidentity/ProductRows.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
 #include <csignal>
 #include <cstdio>
-#include <memory>
 
+using Corvan::E2e::CDragSource;
 using Corvan::E2e::CE2eDesktop;
 using Corvan::E2e::CommandResult;
+using Corvan::E2e::ReadFile;
 using Corvan::E2e::RunCommand;
 
 namespace
@@ -52,12 +51,6 @@ QString BinPath(const QString& strName)
 QString FixturePath(const QString& strName)
 {
     return QStringLiteral(CORVAN_E2E_SOURCE_DIR) + QLatin1Char('/') + strName;
-}
-
-QByteArray ReadFile(const QString& strPath)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A running process started from our server binary, as /proc shows it. Zombies (killed, not yet
@@ -109,39 +102,6 @@ bool ProcessExists(qint64 nPid)
     return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
 }
 
-struct HttpAnswer
-{
-    int nStatus = 0;
-    QByteArray headers;
-    QByteArray body;
-};
-
-// One GET on the loopback port; nStatus stays 0 when nothing answers.
-HttpAnswer HttpGet(const QString& strEncodedPath)
-{
-    HttpAnswer answer;
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), ServerPort);
-    if (!socket.waitForConnected(1000))
-        return answer;
-    socket.write("GET " + strEncodedPath.toLatin1() + " HTTP/1.0\r\nHost: localhost:8721\r\n\r\n");
-    QByteArray response;
-    const QDeadlineTimer deadline(5000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
-    {
-        socket.waitForReadyRead(100);
-        response += socket.readAll();
-    }
-    response += socket.readAll();
-    const int nHeaderEnd = response.indexOf("\r\n\r\n");
-    if (!response.startsWith("HTTP/1.") || nHeaderEnd < 0)
-        return answer;
-    answer.nStatus = response.mid(9, 3).toInt();
-    answer.headers = response.left(nHeaderEnd);
-    answer.body = response.mid(nHeaderEnd + 4);
-    return answer;
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -149,7 +109,10 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 public:
-    explicit TestEndToEnd(CE2eDesktop* pDesktop) : m_pDesktop(pDesktop) {}
+    explicit TestEndToEnd(CE2eDesktop* pDesktop)
+        : m_pDesktop(pDesktop), m_dragSource(*pDesktop, BinPath(QStringLiteral("e2e_dragsource")), DragSourcePosition)
+    {
+    }
 
 private slots:
     void initTestCase();
@@ -167,12 +130,12 @@ private slots:
 
 private:
     QString RecordPath(const QString& strName) const { return m_workDir.filePath(QStringLiteral("record/") + strName); }
-    QStringList OpenedUrls() const;
+    QStringList OpenedUrls() const { return Corvan::E2e::OpenedUrls(RecordPath(QString())); }
     QString MakeSite(const QString& strFolder, const QString& strPageName);
-    bool StartDragSource(const QString& strFile);
-    void StopDragSource();
-    bool WaitForDragSourceLine(const QByteArray& prefix, int nTimeoutMs);
-    bool DragOnto(const QString& strFile, const QPoint& target);
+    bool DragOnto(const QString& strFile, const QPoint& target)
+    {
+        return m_dragSource.DragOnto(strFile, target, ShortWaitMs);
+    }
     QPoint ToolCenter() const { return m_toolRect.center(); }
     QList<qulonglong> ToolBoxes() const;
     bool WaitForBox(qulonglong* pBox);
@@ -181,13 +144,10 @@ private:
     CE2eDesktop* m_pDesktop;
     QTemporaryDir m_workDir;
     QString m_strOutputDir;
-    QElapsedTimer m_clock;
     QProcess m_tool;
     QRect m_toolRect;
     qulonglong m_nToolWindow = 0;
-    std::unique_ptr<QProcess> m_pDragSource;
-    QByteArray m_dragSourceOutput;
-    qint64 m_nReleaseMs = 0;
+    CDragSource m_dragSource;
     QList<qint64> m_serverPids; // every server the tool started during this run
     int m_nSiteCount = 0;
     int m_nOpenedByDrops = -1; // URLs opened once every drop is done, -1 before
@@ -199,7 +159,6 @@ void TestEndToEnd::initTestCase()
     QVERIFY(QDir().mkpath(RecordPath(QString())));
     m_strOutputDir = qEnvironmentVariable("CORVAN_E2E_OUTPUT_DIR", QDir::currentPath());
     QVERIFY(QDir().mkpath(m_strOutputDir));
-    m_clock.start();
 
     QProcessEnvironment environment = m_pDesktop->Environment();
     environment.insert(QStringLiteral("PATH"), FixturePath(QStringLiteral("stub-bin")) + QLatin1Char(':') +
@@ -242,7 +201,7 @@ void TestEndToEnd::cleanup()
         QFile::copy(RecordPath(strRecord), strPrefix + QLatin1Char('-') + strRecord);
     QFile dragLog(strPrefix + QStringLiteral("-dragsource.log"));
     if (dragLog.open(QIODevice::WriteOnly))
-        dragLog.write(m_dragSourceOutput);
+        dragLog.write(m_dragSource.Output());
     qWarning("screenshots and logs of this failure: %s-*", qPrintable(strPrefix));
 
     // A box left open would block every later function; close it, now that it is on the screenshot.
@@ -252,7 +211,7 @@ void TestEndToEnd::cleanup()
 
 void TestEndToEnd::cleanupTestCase()
 {
-    StopDragSource();
+    m_dragSource.Stop();
     // Only after a failure is anything of this run left: servers the tool started (seen earlier or
     // still its children) and the tool itself, each ended by its own id.
     const qint64 nToolPid = m_tool.state() != QProcess::NotRunning ? m_tool.processId() : -1;
@@ -268,11 +227,6 @@ void TestEndToEnd::cleanupTestCase()
     }
 }
 
-QStringList TestEndToEnd::OpenedUrls() const
-{
-    return QString::fromUtf8(ReadFile(RecordPath(QStringLiteral("opened-urls.txt")))).split('\n', Qt::SkipEmptyParts);
-}
-
 // Copies the site fixture into a new folder of the work folder, the page under strPageName. Each copy's
 // page carries its own number, so a page served from an older folder is told apart from it.
 QString TestEndToEnd::MakeSite(const QString& strFolder, const QString& strPageName)
@@ -280,87 +234,7 @@ QString TestEndToEnd::MakeSite(const QString& strFolder, const QString& strPageN
     const QString strDir = m_workDir.filePath(strFolder);
     if (!QDir().mkpath(strDir))
         return QString();
-    for (const QString& strName : {QStringLiteral("app.mjs"), QStringLiteral("greeting.mjs"),
-                                   QStringLiteral("data.json"), QStringLiteral("add.wasm")})
-    {
-        if (!QFile::copy(FixturePath(QStringLiteral("site/") + strName), strDir + QLatin1Char('/') + strName))
-            return QString();
-    }
-    QFile page(strDir + QLatin1Char('/') + strPageName);
-    if (!page.open(QIODevice::WriteOnly))
-        return QString();
-    page.write(ReadFile(FixturePath(QStringLiteral("site/index.html"))));
-    page.write(QStringLiteral("<!-- site copy %1 -->\n").arg(++m_nSiteCount).toUtf8());
-    return page.fileName();
-}
-
-void TestEndToEnd::StopDragSource()
-{
-    if (m_pDragSource && m_pDragSource->state() != QProcess::NotRunning)
-    {
-        m_pDragSource->kill();
-        m_pDragSource->waitForFinished(5000);
-    }
-    m_pDragSource.reset();
-}
-
-bool TestEndToEnd::StartDragSource(const QString& strFile)
-{
-    // One source per drag; the previous one has served its data by now.
-    StopDragSource();
-    m_pDragSource.reset(new QProcess);
-    m_dragSourceOutput.clear();
-    m_pDragSource->setProcessEnvironment(m_pDesktop->Environment());
-    m_pDragSource->setProcessChannelMode(QProcess::MergedChannels);
-    m_pDragSource->start(BinPath(QStringLiteral("e2e_dragsource")),
-                         {strFile, QString::number(DragSourcePosition.x()), QString::number(DragSourcePosition.y())});
-    return m_pDragSource->waitForStarted(ShortWaitMs) && WaitForDragSourceLine("ready", ShortWaitMs);
-}
-
-// Waits for a line of the drag source that starts with prefix ("ready", "dragging", ...).
-bool TestEndToEnd::WaitForDragSourceLine(const QByteArray& prefix, int nTimeoutMs)
-{
-    const QDeadlineTimer deadline(nTimeoutMs);
-    while (!m_dragSourceOutput.startsWith(prefix) && !m_dragSourceOutput.contains('\n' + prefix))
-    {
-        if (deadline.hasExpired() || m_pDragSource->state() != QProcess::Running)
-            return false;
-        m_pDragSource->waitForReadyRead(20);
-        m_dragSourceOutput += m_pDragSource->readAll();
-    }
-    return true;
-}
-
-// A real drag: the mouse goes down on the source window, moves until the source starts its drag,
-// travels to the target and is released only once the target has answered that it takes the drop.
-// The release time is kept in m_nReleaseMs.
-bool TestEndToEnd::DragOnto(const QString& strFile, const QPoint& target)
-{
-    if (!StartDragSource(strFile))
-        return false;
-    const QPoint start = DragSourcePosition + QPoint(80, 60);
-    if (!m_pDesktop
-             ->XDoTool({QStringLiteral("mousemove"), QString::number(start.x()), QString::number(start.y()),
-                        QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
-                        QString::number(start.x() + 20), QString::number(start.y() + 10)})
-             .Succeeded() ||
-        !WaitForDragSourceLine("dragging", ShortWaitMs))
-    {
-        m_pDesktop->XDoTool({QStringLiteral("mouseup"), QStringLiteral("1")});
-        return false;
-    }
-    const QPoint middle = (start + target) / 2;
-    const bool bAccepted =
-        m_pDesktop
-            ->XDoTool({QStringLiteral("mousemove"), QString::number(middle.x()), QString::number(middle.y()),
-                       QStringLiteral("mousemove"), QString::number(target.x() - 5), QString::number(target.y() - 5),
-                       QStringLiteral("mousemove"), QString::number(target.x()), QString::number(target.y())})
-            .Succeeded() &&
-        WaitForDragSourceLine("accepted", ShortWaitMs);
-    m_nReleaseMs = m_clock.elapsed();
-    // Released either way: a refused drag must not leave the mouse grabbed for the next function.
-    const bool bReleased = m_pDesktop->XDoTool({QStringLiteral("mouseup"), QStringLiteral("1")}).Succeeded();
-    return bAccepted && bReleased;
+    return Corvan::E2e::CopySite(FixturePath(QStringLiteral("site")), strDir, strPageName, ++m_nSiteCount);
 }
 
 QList<qulonglong> TestEndToEnd::ToolBoxes() const
@@ -384,7 +258,7 @@ bool TestEndToEnd::WaitForBox(qulonglong* pBox)
 void TestEndToEnd::DropPageAndCheck(const QString& strPage, const QString& strExpectedUrl)
 {
     const int nOpenedBefore = OpenedUrls().size();
-    QVERIFY2(DragOnto(strPage, ToolCenter()), m_dragSourceOutput.constData());
+    QVERIFY2(DragOnto(strPage, ToolCenter()), m_dragSource.Output().constData());
 
     const QByteArray expectedBody = ReadFile(strPage);
     const QString strDomPath = RecordPath(QStringLiteral("dom-%1.html").arg(nOpenedBefore + 1));
@@ -398,7 +272,7 @@ void TestEndToEnd::DropPageAndCheck(const QString& strPage, const QString& strEx
     (void)QTest::qWaitFor(
         [&]()
         {
-            const qint64 nNowMs = m_clock.elapsed() - m_nReleaseMs;
+            const qint64 nNowMs = m_dragSource.MsSinceRelease();
             if (nNowMs - nBoxCheckMs > 250)
             {
                 nBoxCheckMs = nNowMs;
@@ -408,7 +282,8 @@ void TestEndToEnd::DropPageAndCheck(const QString& strPage, const QString& strEx
             }
             if (nOpenMs < 0 && OpenedUrls().size() > nOpenedBefore)
                 nOpenMs = nNowMs;
-            if (nServerMs < 0 && HttpGet(QUrl(strExpectedUrl).path(QUrl::FullyEncoded)).body == expectedBody)
+            if (nServerMs < 0 &&
+                Corvan::E2e::HttpGet(ServerPort, QUrl(strExpectedUrl).path(QUrl::FullyEncoded)).body == expectedBody)
                 nServerMs = nNowMs;
             if (nPageMs < 0 && QFile::exists(strDomPath))
                 nPageMs = nNowMs;
@@ -456,7 +331,7 @@ void TestEndToEnd::realDragReachesQtWindow()
         },
         ShortWaitMs));
 
-    QVERIFY2(DragOnto(strFile, QPoint(400, 200)), m_dragSourceOutput.constData());
+    QVERIFY2(DragOnto(strFile, QPoint(400, 200)), m_dragSource.Output().constData());
     const QByteArray expected = "dropped " + QUrl::fromLocalFile(strFile).toEncoded() + '\n';
     QVERIFY2(QTest::qWaitFor(
                  [&]()
@@ -514,7 +389,7 @@ void TestEndToEnd::unsupportedFileShowsBoxAndOpensNothing()
     const QStringList openedBefore = OpenedUrls();
     const QList<qint64> serversBefore = ServerPids();
 
-    QVERIFY2(DragOnto(strNotes, ToolCenter()), m_dragSourceOutput.constData());
+    QVERIFY2(DragOnto(strNotes, ToolCenter()), m_dragSource.Output().constData());
     qulonglong nBox = 0;
     QVERIFY2(WaitForBox(&nBox), "no message box appeared");
     const QString strTitle = QString::fromUtf8(Corvan::SelectProductRow("corvan-html-starter").pszProductTitle);

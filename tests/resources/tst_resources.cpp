@@ -126,7 +126,7 @@ private slots:
     void iconFileDirectory();
     void iconFileMatchesTheEmblem();
     void windowsResourceScript();
-    void manifestRequestsInvokerOnly();
+    void manifestRequestsInvokerAndPerMonitorDpi();
 };
 
 void TestResources::registeredBeforeMain()
@@ -554,7 +554,7 @@ void TestResources::windowsResourceScript()
         2);
 }
 
-void TestResources::manifestRequestsInvokerOnly()
+void TestResources::manifestRequestsInvokerAndPerMonitorDpi()
 {
     QXmlStreamReader xml(Contents(QStringLiteral(CORVAN_RESOURCES_SOURCE_DIR "/CorvanHTMLStarter.manifest")));
     QStringList elements;
@@ -570,12 +570,20 @@ void TestResources::manifestRequestsInvokerOnly()
             QCOMPARE(xml.attributes().value(QStringLiteral("level")).toString(), QStringLiteral("asInvoker"));
             QCOMPARE(xml.attributes().value(QStringLiteral("uiAccess")).toString(), QStringLiteral("false"));
         }
+        // Per-monitor DPI awareness: V2 where Windows 10 has it, per-monitor on Windows 8.1.
+        if (xml.name() == QLatin1String("dpiAware"))
+            QCOMPARE(xml.readElementText(), QStringLiteral("true/pm"));
+        else if (xml.name() == QLatin1String("dpiAwareness"))
+            QCOMPARE(xml.readElementText(), QStringLiteral("PerMonitorV2, PerMonitor"));
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     const QString v1 = QStringLiteral("urn:schemas-microsoft-com:asm.v1 ");
     const QString v3 = QStringLiteral("urn:schemas-microsoft-com:asm.v3 ");
+    const QString settings2005 = QStringLiteral("http://schemas.microsoft.com/SMI/2005/WindowsSettings ");
+    const QString settings2016 = QStringLiteral("http://schemas.microsoft.com/SMI/2016/WindowsSettings ");
     QCOMPARE(elements, QStringList({v1 + "assembly", v3 + "trustInfo", v3 + "security", v3 + "requestedPrivileges",
-                                    v3 + "requestedExecutionLevel"}));
+                                    v3 + "requestedExecutionLevel", v3 + "application", v3 + "windowsSettings",
+                                    settings2005 + "dpiAware", settings2016 + "dpiAwareness"}));
 }
 
 QTEST_MAIN(TestResources)

@@ -1,5 +1,6 @@
 // The tool's Windows resources as the cross compiler builds them from Resources/CorvanHTMLStarter.rc:
-// one icon group of eight images, one manifest that asks for the caller's rights, nothing else.
+// one icon group of eight images, one manifest that asks for the caller's rights and per-monitor DPI
+// awareness, nothing else.
 // Plain C++; ends with "N passed, M failed".
 
 #include "WinTestSupport.h"
@@ -115,8 +116,14 @@ void TestManifest()
               manifest.find("level=\"asInvoker\"") != std::string::npos &&
               manifest.find("uiAccess=\"false\"") != std::string::npos,
           "manifest runs the tool with the caller's rights");
-    for (const char* absent : {"dependentAssembly", "dpiAware", "compatibility"})
+    for (const char* absent : {"dependentAssembly", "compatibility"})
         Check(manifest.find(absent) == std::string::npos, std::string("manifest declares no ") + absent);
+
+    // wine treats every program as per-monitor aware whatever its manifest says, so only the text
+    // can be checked here: PerMonitorV2 with per-monitor as the fallback of older systems.
+    Check(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>") != std::string::npos &&
+              manifest.find(">true/pm</dpiAware>") != std::string::npos,
+          "manifest declares per-monitor DPI awareness");
 }
 
 BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR types)

@@ -1,0 +1,24 @@
+// Presses Return in the top-level window with the given title, for the Windows end-to-end suite.
+//
+// A message box that the tool shows while it handles a drop cannot get X11 input under wine: wine
+// hands the drop over from inside its handling of an X event and takes no further X events from the
+// display until that returns, so neither xdotool's keys nor its clicks reach the box. Key messages
+// posted straight to the window do, as they would from a user's keyboard on Windows.
+//
+// Usage: wine_press_return.exe TITLE   (exit code 1: no such window)
+
+#include <windows.h>
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 2)
+        return 2;
+    const HWND window = FindWindowW(nullptr, argv[1]);
+    if (!window)
+        return 1;
+    // Scan code 0x1C is Return; bit 30 and 31 mark the release.
+    return PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0x001C0001) &&
+                   PostMessageW(window, WM_KEYUP, VK_RETURN, 0xC01C0001)
+               ? 0
+               : 3;
+}
