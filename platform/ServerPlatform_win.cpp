@@ -221,6 +221,34 @@ bool CanServeFolder(const std::string& folder, std::string& strError)
     return true;
 }
 
+void RaiseOpenFileLimit()
+{
+    // Windows sets no per-process limit on file and socket handles that a program could raise.
+}
+
+long long FreeFileDescriptors()
+{
+    return 1 << 20;
+}
+
+void KnockOnLoopbackPort(int port)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return;
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket != INVALID_SOCKET)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        closesocket(socket);
+    }
+    WSACleanup();
+}
+
 EPortCheck CheckLoopbackPort(int port, std::string& strError)
 {
     WSADATA data;
@@ -278,6 +306,9 @@ EOpenResult CReadOnlyFile::Open(const std::string& path)
     if (file == INVALID_HANDLE_VALUE)
     {
         const DWORD error = GetLastError();
+        if (error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+            error == ERROR_NO_SYSTEM_RESOURCES)
+            return EOpenResult::Unavailable;
         return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EOpenResult::Forbidden
                                                                                 : EOpenResult::NotFound;
     }
