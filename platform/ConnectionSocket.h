@@ -5,6 +5,7 @@
 // way, because civetweb's own reader allocates a whole frame of any announced size first.
 // One source file per platform (ConnectionSocket_linux.cpp; ConnectionSocket_win.cpp).
 
+#include <atomic>
 #include <cstddef>
 
 namespace Corvan
@@ -33,6 +34,9 @@ public:
 
 private:
     long long m_socket = -1; // not owned
+    // Set by Shutdown: where shutting a socket down does not wake a read already waiting on it
+    // (Windows), Receive waits in short slices and looks here between them.
+    mutable std::atomic<bool> m_shut{false};
 };
 
 } // namespace ServerPlatform

@@ -57,6 +57,8 @@ long long CConnectionSocket::Receive(char* pBuffer, std::size_t length, int time
     const int fd = static_cast<int>(m_socket);
     for (;;)
     {
+        if (m_shut)
+            return Closed;
         pollfd wanted{fd, POLLIN, 0};
         const int ready = poll(&wanted, 1, timeoutMs);
         if (ready < 0 && errno == EINTR)
@@ -75,6 +77,7 @@ long long CConnectionSocket::Receive(char* pBuffer, std::size_t length, int time
 
 void CConnectionSocket::Shutdown() const
 {
+    m_shut = true;
     if (m_socket >= 0)
         shutdown(static_cast<int>(m_socket), SHUT_RDWR);
 }
