@@ -4,12 +4,18 @@
 // drag a file from a stand-in file manager, ask the server for a page, read what the stand-in
 // browser recorded.
 
+#include "CE2eDesktop.h"
+
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QtTest>
+
+#include <cstdio>
 
 #include <memory>
 
@@ -70,6 +76,36 @@ private:
     QByteArray m_output;
     QElapsedTimer m_sinceRelease;
 };
+
+// Exit code that CTest counts as a skip: the machine lacks a program or a display the suite needs.
+constexpr int SkipExitCode = 77;
+
+// Starts an Xvfb desktop of `size` and runs the suite TSuite (constructed with the desktop) on it.
+// A skip, saying why, when `missing` (called once the application exists) names absent programs
+// or no display starts.
+template <class TSuite>
+int RunOnDesktop(int argc, char* argv[], QStringList (*missing)(), const QString& strInstallHint, const QSize& size)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList absent = missing();
+    if (!absent.isEmpty())
+    {
+        std::printf("SKIP: %s needs %s (%s)\n", argv[0], qPrintable(absent.join(QStringLiteral(", "))),
+                    qPrintable(strInstallHint));
+        return SkipExitCode;
+    }
+    CE2eDesktop desktop;
+    QString strError;
+    if (!desktop.Start(size, &strError))
+    {
+        std::printf("SKIP: no X display for %s: %s\n", argv[0], qPrintable(strError));
+        return SkipExitCode;
+    }
+    TSuite suite(&desktop);
+    const int nResult = QTest::qExec(&suite, argc, argv);
+    desktop.Stop();
+    return nResult;
+}
 
 } // namespace E2e
 } // namespace Corvan

@@ -31,7 +31,6 @@ using Corvan::E2e::RunCommand;
 namespace
 {
 
-const int SkipExitCode = 77;
 const quint16 ServerPort = 8721;
 const QSize ScreenSize(1024, 768);
 // Where the drag source window sits, well away from the tool at the bottom right.
@@ -465,25 +464,8 @@ QStringList MissingPrograms()
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    const QStringList missing = MissingPrograms();
-    if (!missing.isEmpty())
-    {
-        std::printf("SKIP: the end-to-end suite needs %s (make test-deps installs them)\n",
-                    qPrintable(missing.join(QStringLiteral(", "))));
-        return SkipExitCode;
-    }
-    CE2eDesktop desktop;
-    QString strError;
-    if (!desktop.Start(ScreenSize, &strError))
-    {
-        std::printf("SKIP: no X display for the end-to-end suite: %s\n", qPrintable(strError));
-        return SkipExitCode;
-    }
-    TestEndToEnd test(&desktop);
-    const int nResult = QTest::qExec(&test, argc, argv);
-    desktop.Stop();
-    return nResult;
+    return Corvan::E2e::RunOnDesktop<TestEndToEnd>(argc, argv, &MissingPrograms,
+                                                   QStringLiteral("make test-deps installs them"), ScreenSize);
 }
 
 #include "tst_e2e.moc"

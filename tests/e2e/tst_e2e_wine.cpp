@@ -42,7 +42,6 @@ using Corvan::E2e::RunCommand;
 namespace
 {
 
-const int SkipExitCode = 77;
 const quint16 ServerPort = 8721;
 const QSize ScreenSize(1024, 768);
 // The tool sits 5 pixels from the right and 45 from the bottom of the screen.
@@ -631,25 +630,8 @@ QStringList MissingPrograms()
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    const QStringList missing = MissingPrograms();
-    if (!missing.isEmpty())
-    {
-        std::printf("SKIP: the Windows end-to-end suite needs %s (scripts/install-deps.sh --windows-e2e)\n",
-                    qPrintable(missing.join(QStringLiteral(", "))));
-        return SkipExitCode;
-    }
-    CE2eDesktop desktop;
-    QString strError;
-    if (!desktop.Start(ScreenSize, &strError))
-    {
-        std::printf("SKIP: no X display for the Windows end-to-end suite: %s\n", qPrintable(strError));
-        return SkipExitCode;
-    }
-    TestWindowsRelease test(&desktop);
-    const int nResult = QTest::qExec(&test, argc, argv);
-    desktop.Stop();
-    return nResult;
+    return Corvan::E2e::RunOnDesktop<TestWindowsRelease>(
+        argc, argv, &MissingPrograms, QStringLiteral("scripts/install-deps.sh --windows-e2e"), ScreenSize);
 }
 
 #include "tst_e2e_wine.moc"
