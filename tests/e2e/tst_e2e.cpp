@@ -170,7 +170,13 @@ void TestEndToEnd::initTestCase()
     QVERIFY2(m_tool.waitForStarted(ShortWaitMs), qPrintable(m_tool.errorString()));
 
     // The window is there once X lists it as visible; no window manager moves it afterwards.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_pDesktop->VisibleWindowsOf(m_tool.processId()).isEmpty(), ShortWaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !m_pDesktop->VisibleWindowsOf(m_tool.processId()).isEmpty(),
+        qPrintable(QStringLiteral("no window; tool %1, exit code %2, said: %3")
+                       .arg(m_tool.state() == QProcess::Running ? "running" : "ended")
+                       .arg(m_tool.exitCode())
+                       .arg(QString::fromLocal8Bit(ReadFile(RecordPath(QStringLiteral("tool.log")))))),
+        ShortWaitMs);
     m_nToolWindow = m_pDesktop->VisibleWindowsOf(m_tool.processId()).first();
     QCOMPARE(m_pDesktop->WindowName(m_nToolWindow), QStringLiteral("Corvan HTML Starter"));
     m_toolRect = m_pDesktop->WindowGeometry(m_nToolWindow);

@@ -438,8 +438,11 @@ void TestLiveReload::bigPagesStreamInBoundedMemory()
     }
     const qint64 peak = server.MemoryKiB("VmHWM");
     QVERIFY2(peak - before < 48 * 1024, qPrintable(QString("peak grew by %1 KiB").arg(peak - before)));
+#ifndef __SANITIZE_ADDRESS__
+    // (AddressSanitizer keeps freed memory in quarantine, so what stays held says nothing there.)
     QTRY_VERIFY2_WITH_TIMEOUT(server.MemoryKiB("VmRSS") - before < 16 * 1024,
                               qPrintable(QString("%1 KiB held").arg(server.MemoryKiB("VmRSS") - before)), TimeoutMs);
+#endif
 }
 
 void TestLiveReload::otherFilesAreUntouched_data()
