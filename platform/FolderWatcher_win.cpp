@@ -1,4 +1,5 @@
 #include "platform/FolderWatcher.h"
+#include "platform/WinText_win.h"
 
 #include <windows.h>
 
@@ -15,6 +16,10 @@ namespace Corvan
 namespace
 {
 
+using WinText::SystemMessage;
+using WinText::Utf8;
+using WinText::Wide;
+
 // What counts as a change: files and folders appearing, going or renamed, writes, a touch.
 constexpr DWORD ChangeFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
                                FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES |
@@ -23,39 +28,6 @@ constexpr DWORD ChangeFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE
 // Changes gathered by the system between two reads. 64 KiB is the most a read may ask for on a
 // network share; a burst beyond it is reported as "anything may have changed".
 constexpr DWORD BufferBytes = 64 * 1024;
-
-std::wstring Wide(const std::string& utf8)
-{
-    if (utf8.empty())
-        return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
-
-std::string Utf8(const wchar_t* pWide, std::size_t length)
-{
-    if (length == 0)
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, pWide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, pWide, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
-std::string SystemMessage(DWORD code)
-{
-    wchar_t* pText = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr);
-    std::string text = length ? Utf8(pText, length) : "error " + std::to_string(code);
-    LocalFree(pText);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
 
 // The root as Windows takes it, in the "\\?\" form that has no length limit.
 std::wstring NativeRoot(const std::string& root)

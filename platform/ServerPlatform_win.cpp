@@ -1,4 +1,5 @@
 #include "platform/ServerPlatform.h"
+#include "platform/WinText_win.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -16,6 +17,10 @@ namespace ServerPlatform
 namespace
 {
 
+using WinText::SystemMessage;
+using WinText::Utf8;
+using WinText::Wide;
+
 // Set by the console's Ctrl+C, Ctrl+Break and close; WaitForStopSignal waits for it.
 HANDLE g_stopEvent = nullptr;
 
@@ -27,48 +32,6 @@ BOOL WINAPI OnConsoleEvent(DWORD type)
     if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
         Sleep(INFINITE);
     return TRUE;
-}
-
-std::wstring Wide(const std::string& utf8)
-{
-    if (utf8.empty())
-        return std::wstring();
-    const int length =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
-
-std::string Utf8(const wchar_t* pWide, std::size_t length)
-{
-    if (length == 0)
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, pWide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, pWide, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
-std::string Utf8(const std::wstring& wide)
-{
-    return Utf8(wide.data(), wide.size());
-}
-
-// The system's words for an error code, without the trailing line break.
-std::string SystemMessage(DWORD code)
-{
-    wchar_t* pText = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr);
-    std::string text = length ? Utf8(pText, length) : "error " + std::to_string(code);
-    LocalFree(pText);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
 }
 
 // A '/'-separated UTF-8 path as Windows takes it: backslashes, and the "\\?\" form, which lifts the

@@ -1,0 +1,24 @@
+#pragma once
+
+// Text at the Windows boundary, shared by the Windows sources of this folder: paths and messages are
+// UTF-16 there and UTF-8 everywhere else.
+
+#include <cstddef>
+#include <string>
+
+namespace Corvan
+{
+namespace WinText
+{
+
+// UTF-8 to UTF-16; empty for text that is not valid UTF-8.
+std::wstring Wide(const std::string& utf8);
+
+std::string Utf8(const wchar_t* pWide, std::size_t length);
+std::string Utf8(const std::wstring& wide);
+
+// The system's words for an error code (GetLastError, WSAGetLastError), without the trailing line break.
+std::string SystemMessage(unsigned long code);
+
+} // namespace WinText
+} // namespace Corvan
