@@ -3,8 +3,10 @@
 #include "CE2eDesktop.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTcpSocket>
+#include <QTest>
 
 namespace Corvan
 {
@@ -137,6 +139,24 @@ bool CDragSource::DragOnto(const QString& strFile, const QPoint& target, int nTi
     // Released either way: a refused drag must not leave the mouse grabbed for the next function.
     const bool bReleased = m_desktop.XDoTool({QStringLiteral("mouseup"), QStringLiteral("1")}).Succeeded();
     return bAccepted && bReleased;
+}
+
+void KeepFailureOutput(const CE2eDesktop& desktop, const QString& strOutputDir, const QString& strBeforeShot,
+                       const QString& strRecordDir, const QByteArray& dragSourceOutput)
+{
+    const QString strFunction = QString::fromLatin1(QTest::currentTestFunction());
+    QDir outputDir(strOutputDir);
+    for (const QString& strOld : outputDir.entryList({strFunction + QStringLiteral("-*")}, QDir::Files))
+        outputDir.remove(strOld);
+    const QString strPrefix = outputDir.filePath(strFunction);
+    QFile::copy(strBeforeShot, strPrefix + QStringLiteral("-before.png"));
+    desktop.Screenshot(strPrefix + QStringLiteral("-after.png"));
+    for (const QString& strRecord : QDir(strRecordDir).entryList(QDir::Files))
+        QFile::copy(QDir(strRecordDir).filePath(strRecord), strPrefix + QLatin1Char('-') + strRecord);
+    QFile dragLog(strPrefix + QStringLiteral("-dragsource.log"));
+    if (dragLog.open(QIODevice::WriteOnly))
+        dragLog.write(dragSourceOutput);
+    qWarning("screenshots and logs of this failure: %s-*", qPrintable(strPrefix));
 }
 
 } // namespace E2e

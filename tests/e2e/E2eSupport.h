@@ -77,6 +77,12 @@ private:
     QElapsedTimer m_sinceRelease;
 };
 
+// After a failed test function: keeps what a person needs to see what went wrong in strOutputDir,
+// named after the function (the screen before, from strBeforeShot, and now; every record; what the
+// drag source said), replacing what an earlier failure of the same function left.
+void KeepFailureOutput(const CE2eDesktop& desktop, const QString& strOutputDir, const QString& strBeforeShot,
+                       const QString& strRecordDir, const QByteArray& dragSourceOutput);
+
 // Exit code that CTest counts as a skip: the machine lacks a program or a display the suite needs.
 constexpr int SkipExitCode = 77;
 

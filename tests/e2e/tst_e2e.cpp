@@ -208,22 +208,8 @@ void TestEndToEnd::cleanup()
 {
     if (!QTest::currentTestFailed())
         return;
-    // Keep what a person needs to see what went wrong: the screen before and now, and every log,
-    // replacing what an earlier failure of the same function left.
-    const QString strFunction = QString::fromLatin1(QTest::currentTestFunction());
-    QDir outputDir(m_strOutputDir);
-    for (const QString& strOld : outputDir.entryList({strFunction + QStringLiteral("-*")}, QDir::Files))
-        outputDir.remove(strOld);
-    const QString strPrefix = outputDir.filePath(strFunction);
-    QFile::copy(m_workDir.filePath(QStringLiteral("before.png")), strPrefix + QStringLiteral("-before.png"));
-    m_pDesktop->Screenshot(strPrefix + QStringLiteral("-after.png"));
-    const QStringList records = QDir(RecordPath(QString())).entryList(QDir::Files);
-    for (const QString& strRecord : records)
-        QFile::copy(RecordPath(strRecord), strPrefix + QLatin1Char('-') + strRecord);
-    QFile dragLog(strPrefix + QStringLiteral("-dragsource.log"));
-    if (dragLog.open(QIODevice::WriteOnly))
-        dragLog.write(m_dragSource.Output());
-    qWarning("screenshots and logs of this failure: %s-*", qPrintable(strPrefix));
+    Corvan::E2e::KeepFailureOutput(*m_pDesktop, m_strOutputDir, m_workDir.filePath(QStringLiteral("before.png")),
+                                   RecordPath(QString()), m_dragSource.Output());
 
     // A box left open would block every later function; close it, now that it is on the screenshot.
     for (const qulonglong nBox : ToolBoxes())

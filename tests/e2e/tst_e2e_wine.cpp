@@ -317,19 +317,8 @@ void TestWindowsRelease::cleanup()
 {
     if (!QTest::currentTestFailed())
         return;
-    const QString strFunction = QString::fromLatin1(QTest::currentTestFunction());
-    QDir outputDir(m_strOutputDir);
-    for (const QString& strOld : outputDir.entryList({strFunction + QStringLiteral("-*")}, QDir::Files))
-        outputDir.remove(strOld);
-    const QString strPrefix = outputDir.filePath(strFunction);
-    QFile::copy(m_workDir.filePath(QStringLiteral("before.png")), strPrefix + QStringLiteral("-before.png"));
-    m_pDesktop->Screenshot(strPrefix + QStringLiteral("-after.png"));
-    for (const QString& strRecord : QDir(RecordPath(QString())).entryList(QDir::Files))
-        QFile::copy(RecordPath(strRecord), strPrefix + QLatin1Char('-') + strRecord);
-    QFile dragLog(strPrefix + QStringLiteral("-dragsource.log"));
-    if (dragLog.open(QIODevice::WriteOnly))
-        dragLog.write(m_dragSource.Output());
-    qWarning("screenshots and logs of this failure: %s-*", qPrintable(strPrefix));
+    Corvan::E2e::KeepFailureOutput(*m_pDesktop, m_strOutputDir, m_workDir.filePath(QStringLiteral("before.png")),
+                                   RecordPath(QString()), m_dragSource.Output());
 }
 
 void TestWindowsRelease::cleanupTestCase()
