@@ -1,5 +1,7 @@
 #include "app/StartUp.h"
 
+#include "platform/DisplaySession.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -31,6 +33,10 @@ void EnableHighDpiScaling()
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // Qt 5 rounds a 150 % display up to 200 % by default, which would make the window a third too
+    // large there: a scale the user chose is taken as it is.
+    if (Platform::DisplayScaleIsChosen())
+        QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
 QString CommandLineFile(const QStringList& arguments, const QString& strWorkingFolder)
@@ -43,7 +49,15 @@ QString CommandLineFile(const QStringList& arguments, const QString& strWorkingF
     // Desktops that pass URLs (%u) send "file:" ones; a Windows path such as C:\x.html must not be
     // read as a URL with the scheme "c", so only that scheme is looked at.
     if (strArgument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
-        return QDir::toNativeSeparators(QUrl(strArgument).toLocalFile());
+    {
+        QUrl url(strArgument);
+        // A file of another computer stays a URL, which the window refuses with a message; it must
+        // not turn into a network path that could be read as a local one.
+        if (!url.host().isEmpty() && url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+            return strArgument;
+        url.setHost(QString());
+        return QDir::toNativeSeparators(url.toLocalFile());
+    }
     if (strArgument.contains(QLatin1String("://")))
         return QString();
     // The running tool that may get this path has another working folder: make it absolute here.

@@ -20,13 +20,13 @@ QPoint BottomRightPosition(const QRect& screen, const QSize& windowSize);
 QRect ScreenUnder(const QPoint& cursor, const QList<QRect>& screens);
 
 // Turns on Qt's scaling for high-density displays, so the window is 250 x 250 logical pixels at any
-// scale and images take their "@2x" versions. Must run before the application object is made.
+// scale, 150 % included, and its images are drawn scaled. Must run before the application object is made.
 void EnableHighDpiScaling();
 
 // The file named on the command line (`arguments` as QCoreApplication::arguments gives them, the
 // program first), as a dropped file's path would be: absolute, with native separators. Only the
-// first argument counts; a "file:" URL gives its local path, any other URL and no argument give
-// an empty path.
+// first argument counts; a "file:" URL gives its local path (one of another host stays as it is, for
+// the window to refuse), any other URL and no argument give an empty path.
 QString CommandLineFile(const QStringList& arguments, const QString& strWorkingFolder);
 
 // Moves the window to the bottom right of the screen under the mouse cursor, then shows it.

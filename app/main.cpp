@@ -1,5 +1,9 @@
 #include "app/StartUp.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
+#include "mainwindow/UserMessage.h"
+#include "platform/DisplaySession.h"
+#include "platform/ExecutablePath.h"
+#include "productidentity/ProductIdentity.h"
 #include "singleinstance/CSingleInstance.h"
 
 #include <QApplication>
@@ -8,8 +12,17 @@
 
 #include <cstdio>
 
+namespace
+{
+QString ProductTitle()
+{
+    return QString::fromUtf8(Corvan::ProductIdentity::Instance()->GetProductTitle());
+}
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    Corvan::Platform::ChooseDisplayPlatform();
     Corvan::EnableHighDpiScaling();
     QApplication app(argc, argv);
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -17,22 +30,35 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("example.corvan_works.HTMLStarter"));
 
     const QString strFile = Corvan::CommandLineFile(QCoreApplication::arguments(), QDir::currentPath());
-    Corvan::CSingleInstance instance(Corvan::CSingleInstance::ChannelName());
+    QString strRefusedFolder;
+    Corvan::CSingleInstance instance(
+        Corvan::CSingleInstance::ChannelName(Corvan::Platform::ExecutablePath(), &strRefusedFolder));
     switch (instance.Claim(strFile))
     {
     case Corvan::CSingleInstance::EClaim::HandedOver:
         return 0;
     case Corvan::CSingleInstance::EClaim::NoAnswer:
-        std::fprintf(stderr, "corvan-html-starter: the running Corvan HTML Starter does not answer\n");
+        // A Windows GUI program has no console: the box is what the user sees.
+        std::fprintf(stderr, "corvan-html-starter: the running tool does not answer\n");
+        Corvan::UserMessage::Information(
+            nullptr, ProductTitle(),
+            QStringLiteral("%1 is already running but does not answer. End it, then start it again.")
+                .arg(ProductTitle()));
         return 1;
-    case Corvan::CSingleInstance::EClaim::First:
     case Corvan::CSingleInstance::EClaim::Alone:
+    case Corvan::CSingleInstance::EClaim::First:
         break;
     }
 
     Corvan::CCorvanHTMLStarter* window = Corvan::CCorvanHTMLStarter::Instance();
     QObject::connect(&instance, &Corvan::CSingleInstance::Requested, window, &Corvan::CCorvanHTMLStarter::OpenFile);
     Corvan::ShowAtBottomRight(window);
+    if (!strRefusedFolder.isEmpty())
+        Corvan::UserMessage::Information(
+            window, ProductTitle(),
+            QStringLiteral("The folder %1 is not private to you, so a later start cannot hand its file to this "
+                           "window: every start opens a window of its own.")
+                .arg(QDir::toNativeSeparators(strRefusedFolder)));
     // The file is taken once the window shows, as a drop would be: its messages need the window.
     if (!strFile.isEmpty())
         QTimer::singleShot(0, window, [window, strFile] { window->OpenFile(strFile); });

@@ -113,6 +113,7 @@ void CCorvanHTMLStarterDropAreaWidget::dropEvent(QDropEvent* event)
     if (paths.isEmpty())
         return;
 
+    ShowFocusLine(false);
     // Only the first file counts. The launch runs to its end here; the drop itself stays
     // unaccepted, so the drag source never takes it for a completed move or copy.
     OpenFile(paths.first());
@@ -147,6 +148,7 @@ void CCorvanHTMLStarterDropAreaWidget::ChooseFile()
         strChosen = QFileDialog::getOpenFileName(this, QStringLiteral("Open HTML file"), StartFolder(),
                                                  QStringLiteral("HTML files (*.html)"));
     m_bChoosing = false;
+    ShowFocusLine(false);
     if (!strChosen.isEmpty())
         OpenFile(QDir::toNativeSeparators(strChosen));
 }
@@ -154,6 +156,7 @@ void CCorvanHTMLStarterDropAreaWidget::ChooseFile()
 void CCorvanHTMLStarterDropAreaWidget::mousePressEvent(QMouseEvent* event)
 {
     m_bPressed = event->button() == Qt::LeftButton;
+    ShowFocusLine(false);
     QWidget::mousePressEvent(event);
 }
 
@@ -178,6 +181,7 @@ void CCorvanHTMLStarterDropAreaWidget::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Space:
         if (plain && !event->isAutoRepeat())
         {
+            ShowFocusLine(true);
             ChooseFile();
             return;
         }
@@ -190,22 +194,37 @@ void CCorvanHTMLStarterDropAreaWidget::keyPressEvent(QKeyEvent* event)
 
 void CCorvanHTMLStarterDropAreaWidget::focusInEvent(QFocusEvent* event)
 {
-    update();
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        ShowFocusLine(true);
     QWidget::focusInEvent(event);
 }
 
 void CCorvanHTMLStarterDropAreaWidget::focusOutEvent(QFocusEvent* event)
 {
+    // Losing focus to another window (the file dialog, a message box) and getting it back is no
+    // keyboard move: the line stays as it was.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason ||
+        event->reason() == Qt::MouseFocusReason)
+        ShowFocusLine(false);
     update();
     QWidget::focusOutEvent(event);
+}
+
+void CCorvanHTMLStarterDropAreaWidget::ShowFocusLine(bool bShow)
+{
+    if (m_bShowFocusLine == bShow)
+        return;
+    m_bShowFocusLine = bShow;
+    update();
 }
 
 void CCorvanHTMLStarterDropAreaWidget::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
-    if (!hasFocus())
+    if (!hasFocus() || !m_bShowFocusLine)
         return;
-    // The keyboard focus: a thin line in the accent colour just inside the dashed frame.
+    // The keyboard focus: a thin line in the accent colour just inside the dashed frame, only once
+    // the keyboard is in use, so the frame at rest looks as drawn.
     QPainter painter(this);
     painter.setPen(QPen(QColor(QString::fromLatin1(Accent)), 1));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));

@@ -56,11 +56,15 @@ private:
     bool IsSupportedFile(QString strPath);
     // Shows the file dialog (one at a time) and opens what the user chose.
     void ChooseFile();
+    // The focus line shows only after a move with the keyboard; a click, a drop or the file dialog
+    // hides it again.
+    void ShowFocusLine(bool bShow);
 
     QWidget* m_pPanel;
     QString m_strLastFolder;
     bool m_bPressed = false;
     bool m_bChoosing = false;
+    bool m_bShowFocusLine = false;
 };
 
 } // namespace Corvan

@@ -2,12 +2,14 @@
 
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/UserMessage.h"
+#include "productidentity/ProductIdentity.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPixmap>
 #include <QProcess>
@@ -77,17 +79,10 @@ CCorvanHTMLStarter::CCorvanHTMLStarter(QWidget* parent) : QMainWindow(parent, Qt
 
     ui.copyToClipboardPushButton->hide();
 
-    // Icons from the file name, not from one pixmap: QIcon then also takes the "@2x" image beside
-    // it, which a 200 % display draws instead of blowing the small one up.
-    setWindowIcon(QIcon(QStringLiteral(":/CorvanHTMLStarter/Resources/Tools_iconz.png")));
-    ui.closeToolButton->setIcon(QIcon(QStringLiteral(":/CorvanHTMLStarter/Resources/SmallClose.png")));
+    setWindowIcon(QIcon(QPixmap(QStringLiteral(":/CorvanHTMLStarter/Resources/Tools_iconz.png"))));
+    ui.closeToolButton->setIcon(QIcon(QPixmap(QStringLiteral(":/CorvanHTMLStarter/Resources/SmallClose.png"))));
 
-    // The bottom row was laid out for small Windows fonts; in a desktop's larger ones "Copy URL",
-    // "Powerd By " and the link no longer fit 250 pixels and the link was cut. Their size follows the
-    // window, which is fixed in pixels, and not the desktop's font size (the face still does).
-    for (QWidget* footer : {static_cast<QWidget*>(ui.copyToClipboardPushButton), static_cast<QWidget*>(ui.label_2),
-                            static_cast<QWidget*>(ui.label)})
-        footer->setStyleSheet(QStringLiteral("font-size: 11px;"));
+    FitBottomRow();
 
     // What screen readers say for the controls that show no text or only an image.
     ui.closeToolButton->setAccessibleName(QStringLiteral("Close"));
@@ -100,13 +95,67 @@ CCorvanHTMLStarter::CCorvanHTMLStarter(QWidget* parent) : QMainWindow(parent, Qt
     m_pDropArea->setFocus();
 }
 
+void CCorvanHTMLStarter::FitBottomRow()
+{
+    QWidget* const row[] = {ui.copyToClipboardPushButton, ui.label_2, ui.label};
+    auto* const rowLayout = ui.horizontalLayout_4;
+    const QMargins outer = ui.centralWidget->layout()->contentsMargins();
+    const QMargins inner = rowLayout->contentsMargins();
+    // The spacer between the button and "Powerd By " may shrink to nothing, but not the gaps.
+    const int room = width() - outer.left() - outer.right() - inner.left() - inner.right() - 3 * rowLayout->spacing();
+    auto needed = [&row]
+    {
+        int sum = 0;
+        for (QWidget* widget : row)
+        {
+            widget->ensurePolished();
+            sum += widget->sizeHint().width();
+        }
+        return sum;
+    };
+    QFont font = ui.label_2->font();
+    while (needed() > room && font.pointSizeF() > 6)
+    {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        for (QWidget* widget : row)
+            widget->setFont(font);
+    }
+}
+
 void CCorvanHTMLStarter::OpenFile(const QString& strPath)
+{
+    // A message box runs a nested event loop, in which the next hand-over can arrive: it waits its
+    // turn, so there is one box at a time and every file is taken in the order it came.
+    m_listPendingFiles.append(strPath);
+    if (m_bOpeningFiles)
+        return;
+    m_bOpeningFiles = true;
+    while (!m_listPendingFiles.isEmpty())
+        OpenOneFile(m_listPendingFiles.takeFirst());
+    m_bOpeningFiles = false;
+}
+
+void CCorvanHTMLStarter::OpenOneFile(const QString& strPath)
 {
     show();
     raise();
     activateWindow();
-    if (!strPath.isEmpty())
+    if (strPath.isEmpty())
+        return;
+    // Checked before the launch sweeps the running server away: a file that cannot be served must
+    // leave the page that is open alone.
+    QString strProblem;
+    if (strPath.contains(QLatin1String("://")))
+        strProblem = QStringLiteral("%1 cannot be opened: it is on another computer.");
+    else if (!QFileInfo::exists(strPath))
+        strProblem = QStringLiteral("%1 cannot be opened: there is no such file or folder.");
+    if (strProblem.isEmpty())
+    {
         m_pDropArea->OpenFile(strPath);
+        return;
+    }
+    UserMessage::Information(this, QString::fromUtf8(ProductIdentity::Instance()->GetProductTitle()),
+                             strProblem.arg(strPath));
 }
 
 CCorvanHTMLStarter::~CCorvanHTMLStarter()

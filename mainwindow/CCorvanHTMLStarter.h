@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 
@@ -30,6 +31,8 @@ public:
 
     // Takes a file handed over from outside (the command line, a later start of the tool) as if it
     // had been dropped on the frame, and brings the window forward; an empty path only does the latter.
+    // A path that names nothing here, or a file URL of another computer, gets a message and changes
+    // nothing. Files handed over while a message is open wait for it to close.
     void OpenFile(const QString& strPath);
 
     // The URL the last successful launch opened (empty before any).
@@ -51,6 +54,10 @@ private slots:
     void on_label_linkActivated(QString);
 
 private:
+    // Keeps the platform's font for "Copy URL", "Powerd By " and the link where the three fit the
+    // window's width with it (hidden Copy URL counted), and makes them smaller where they do not.
+    void FitBottomRow();
+    void OpenOneFile(const QString& strPath);
     // Ends the server the last launch started, then leaves the event loop with exit code 0.
     void Shutdown();
 
@@ -58,6 +65,8 @@ private:
     CCorvanHTMLStarterDropAreaWidget* m_pDropArea = nullptr;
     QProcess* m_pServerProcess = nullptr;
     QString m_strURL;
+    QStringList m_listPendingFiles;
+    bool m_bOpeningFiles = false;
 };
 
 } // namespace Corvan

@@ -24,7 +24,7 @@ bool IsPrivateFolder(const std::string& path)
            (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-std::string MakePrivateFolder(const std::string& root)
+std::string MakePrivateFolder(const std::string& root, std::string& strRefusedFolder)
 {
     if (root.empty())
         return std::string();
@@ -33,7 +33,10 @@ std::string MakePrivateFolder(const std::string& root)
     // the ownership check below, so a shared /tmp cannot hand us a folder another user controls.
     if (mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST)
         return std::string();
-    return IsPrivateFolder(folder) ? folder : std::string();
+    if (IsPrivateFolder(folder))
+        return folder;
+    strRefusedFolder = folder;
+    return std::string();
 }
 
 std::string SafeName(const std::string& text)
@@ -56,9 +59,11 @@ std::string Environment(const char* name)
 } // namespace
 
 std::string InstanceChannelNameIn(const std::string& base, const std::string& session, const std::string& runtimeFolder,
-                                  const std::string& fallbackRoot)
+                                  const std::string& fallbackRoot, std::string& strRefusedFolder)
 {
-    std::string folder = IsPrivateFolder(runtimeFolder) ? runtimeFolder : MakePrivateFolder(fallbackRoot);
+    strRefusedFolder.clear();
+    std::string folder =
+        IsPrivateFolder(runtimeFolder) ? runtimeFolder : MakePrivateFolder(fallbackRoot, strRefusedFolder);
     if (folder.empty())
         return std::string();
     const std::string path = folder + "/" + SafeName(session.empty() ? base : base + "-" + session);
@@ -67,7 +72,7 @@ std::string InstanceChannelNameIn(const std::string& base, const std::string& se
     return path;
 }
 
-std::string InstanceChannelName(const std::string& base)
+std::string InstanceChannelName(const std::string& base, std::string& strRefusedFolder)
 {
     // One window per display: a start on another X display or Wayland session (a second seat, a
     // test's Xvfb) gets a window there instead of handing its file to one it cannot see.
@@ -77,7 +82,7 @@ std::string InstanceChannelName(const std::string& base)
     std::string fallback = Environment("TMPDIR");
     if (fallback.empty())
         fallback = "/tmp";
-    return InstanceChannelNameIn(base, session, Environment("XDG_RUNTIME_DIR"), fallback);
+    return InstanceChannelNameIn(base, session, Environment("XDG_RUNTIME_DIR"), fallback, strRefusedFolder);
 }
 
 bool ChannelNeedsAccessList()

@@ -46,8 +46,9 @@ PSID SidOf(std::vector<BYTE>& tokenUser)
 }
 } // namespace
 
-std::string InstanceChannelName(const std::string& base)
+std::string InstanceChannelName(const std::string& base, std::string& strRefusedFolder)
 {
+    strRefusedFolder.clear();
     // Pipe names are machine-wide, so the name carries the user's SID and the session: another
     // user's start, or the same user's second remote desktop session, gets its own window. Names can
     // still be taken by anyone first, which is why both ends also check PeerIsSameUser.

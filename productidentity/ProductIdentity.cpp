@@ -26,6 +26,11 @@ std::string BrandingKeyFromPath(const std::string& strPath)
     return key;
 }
 
+std::string ProductKeyFromPath(const std::string& strPath)
+{
+    return SelectProductRow(BrandingKeyFromPath(strPath)).pszKey;
+}
+
 ProductIdentity* ProductIdentity::Instance()
 {
     // Should building throw, new releases the memory and the pointer stays null for the next call.

@@ -13,6 +13,10 @@ struct ProductRow;
 // before its last dot, with "A" to "Z" lower-cased and every other byte left as it is.
 std::string BrandingKeyFromPath(const std::string& strPath);
 
+// The key of the product an executable at `strPath` carries: its branding key when that selects a
+// keyed row, empty for every name that selects the default row. Reads no record.
+std::string ProductKeyFromPath(const std::string& strPath);
+
 // The process-wide product branding record, chosen by the executable's name. Its texts are literals
 // of the compiled-in product table and live as long as the process.
 class ProductIdentity

@@ -1,6 +1,7 @@
 #include "singleinstance/CSingleInstance.h"
 
 #include "platform/InstanceChannel.h"
+#include "productidentity/ProductIdentity.h"
 
 #include <QDeadlineTimer>
 #include <QLocalServer>
@@ -32,9 +33,17 @@ CSingleInstance::CSingleInstance(const QString& strName, QObject* parent) : QObj
 
 CSingleInstance::~CSingleInstance() = default;
 
-QString CSingleInstance::ChannelName()
+QString CSingleInstance::ChannelName(const std::string& strExecutablePath, QString* pRefusedFolder)
 {
-    return QString::fromStdString(Platform::InstanceChannelName("corvan-html-starter"));
+    // One window per product, not per program file: a copy renamed after another product is that
+    // product, with its own window and title, while a copy under any other name is this one.
+    const std::string product = ProductKeyFromPath(strExecutablePath);
+    std::string refused;
+    const std::string name = Platform::InstanceChannelName(
+        product.empty() ? "corvan-html-starter" : "corvan-html-starter-" + product, refused);
+    if (pRefusedFolder)
+        *pRefusedFolder = QString::fromStdString(refused);
+    return QString::fromStdString(name);
 }
 
 CSingleInstance::EClaim CSingleInstance::Claim(const QString& strPath, int answerTimeoutMs)

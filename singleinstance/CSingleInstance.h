@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <string>
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -21,8 +23,10 @@ public:
     explicit CSingleInstance(const QString& strName, QObject* parent = nullptr);
     ~CSingleInstance() override;
 
-    // This user's and session's channel for the tool; empty when no private one can be had.
-    static QString ChannelName();
+    // This user's and session's channel for the product that the executable at `strExecutablePath`
+    // carries; empty when no private one can be had, and then `pRefusedFolder` gets the folder that
+    // was not private, if that was why.
+    static QString ChannelName(const std::string& strExecutablePath, QString* pRefusedFolder = nullptr);
 
     enum class EClaim
     {

@@ -33,13 +33,11 @@ QImage Canvas(int width, int height)
     return image;
 }
 
-// `scale` 2 draws the same cross for 200 % displays, at twice the pixels.
-QImage SmallClose(int scale)
+QImage SmallClose()
 {
-    QImage image = Canvas(13 * scale, 13 * scale);
+    QImage image = Canvas(13, 13);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(scale, scale);
     painter.setPen(QPen(Glyph, 2.6, Qt::SolidLine, Qt::FlatCap));
     painter.drawLine(QPointF(2, 2), QPointF(11, 11));
     painter.drawLine(QPointF(11, 2), QPointF(2, 11));
@@ -205,16 +203,12 @@ int main(int argc, char* argv[])
     const QString tool = source.filePath(QStringLiteral("Resources/"));
     const QString look = source.filePath(QStringLiteral("Resources/CorvanCustomizedUI/"));
 
-    const QImage close = SmallClose(1);
+    const QImage close = SmallClose();
     const QImage smallRight = Arrow9(EPointing::Right, Glyph);
     const QList<QPair<QString, QImage>> images = {
         {tool + "SmallClose.png", close},
         {tool + "Tools_iconz.png", PaintEmblem(128, EEmblemStyle::Full)},
         {tool + "logoBG.png", PaintEmblem(140, EEmblemStyle::Watermark)},
-        // Qt takes "name@2x.png" beside "name.png" on 200 % displays: the images the window shows.
-        {tool + "SmallClose@2x.png", SmallClose(2)},
-        {tool + "Tools_iconz@2x.png", PaintEmblem(256, EEmblemStyle::Full)},
-        {tool + "logoBG@2x.png", PaintEmblem(280, EEmblemStyle::Watermark)},
         {look + "SmallClose.png", close},
         {look + "arrow.png", Arrow18(EPointing::Down)},
         {look + "uparrow.png", Arrow18(EPointing::Up)},
@@ -237,18 +231,21 @@ int main(int argc, char* argv[])
     for (const auto& image : images)
         ok = WritePng(image.first, image.second) && ok;
 
+    // The executable's icon: 16, 24, 32 and 48 as bitmaps, 256 as PNG, in that order. The desktop's
+    // icon theme gets the same images and the window icon's 128, nothing drawn for it alone.
     QList<QImage> iconImages;
-    // The sizes Windows asks for at 100 % and, for the same places, at 125 % to 200 % (20, 40, 64).
-    for (int size : {16, 20, 24, 32, 40, 48, 64, 256})
+    for (int size : {16, 24, 32, 48, 256})
         iconImages << PaintEmblem(size, EEmblemStyle::Full);
     ok = Write(tool + "CorvanHTMLStarter.ico", IconFileData(iconImages)) && ok;
 
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
+    QList<QImage> desktopImages = iconImages;
+    desktopImages << PaintEmblem(128, EEmblemStyle::Full);
+    for (const QImage& image : desktopImages)
     {
         const QString path = source.filePath(QStringLiteral("packaging/icons/hicolor/%1x%1/apps/%2.png")
-                                                 .arg(size)
+                                                 .arg(image.width())
                                                  .arg(QString::fromLatin1(DesktopIconName)));
-        ok = WritePng(path, PaintEmblem(size, EEmblemStyle::Full)) && ok;
+        ok = WritePng(path, image) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -511,6 +511,12 @@ void TestDropArea::keyboardFocusShows()
     QTRY_VERIFY(area->hasFocus());
     QCOMPARE(unfocused, 0);
     QVERIFY2(accentPixels() > area->width() / 2, "no focus line along the top edge");
+    // A click (here on the file dialog, answered at once) is no keyboard use: the line goes.
+    CCorvanHTMLStarterDropAreaWidget::SetFileChooser([](QWidget*, const QString&) { return QString(); });
+    QTest::mouseClick(area, Qt::LeftButton);
+    CCorvanHTMLStarterDropAreaWidget::SetFileChooser({});
+    QVERIFY(area->hasFocus());
+    QCOMPARE(accentPixels(), 0);
 }
 
 QTEST_MAIN(TestDropArea)

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -312,22 +313,43 @@ void TestMainWindow::keyboardReachesTheFrameFirst()
 
 void TestMainWindow::fileFromOutsideIsTakenLikeADrop()
 {
-    // A file from the command line or a later start: the drop's check, message and launch.
+    // A file from the command line or a later start: the drop's check, message and launch. What
+    // cannot be served gets one message and no launch; a file handed over while a box is open waits.
+    QTemporaryDir dir;
+    const QString page = dir.filePath(QStringLiteral("index.html"));
+    const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+    QVERIFY(QFile(page).open(QIODevice::WriteOnly) && QFile(notes).open(QIODevice::WriteOnly));
     QStringList launched;
     CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler([&launched](const QString& path) { launched << path; });
     CCorvanHTMLStarter window;
-    auto* area = window.findChild<CCorvanHTMLStarterDropAreaWidget*>();
-    window.OpenFile(QStringLiteral("/srv/site/notes.txt"));
+    QStringList texts;
+    bool launchedUnderTheBox = false;
+    UserMessage::SetRecorder(
+        [&](QWidget*, const QString&, const QString& text)
+        {
+            texts << text;
+            if (texts.size() == 1)
+            {
+                window.OpenFile(page);
+                launchedUnderTheBox = !launched.isEmpty();
+            }
+        });
+    window.OpenFile(notes);
     window.OpenFile(QString());
     QVERIFY(window.isVisible());
-    window.OpenFile(QStringLiteral("/srv/site/index.html"));
+    for (const QString& missing : {dir.filePath("missing.html"), dir.filePath("no-folder/page.html"),
+                                   QStringLiteral("file://elsewhere/site/page.html")})
+        window.OpenFile(missing);
     CCorvanHTMLStarterDropAreaWidget::SetLaunchHandler({});
 
-    QCOMPARE(launched, QStringList{QStringLiteral("/srv/site/index.html")});
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].parent, static_cast<QWidget*>(area));
-    QCOMPARE(m_shown[0].text, QStringLiteral("notes.txt is not supported"));
-    QCOMPARE(area->StartFolder(), QStringLiteral("/srv/site"));
+    QVERIFY(!launchedUnderTheBox);
+    QCOMPARE(launched, QStringList{page});
+    QCOMPARE(texts,
+             QStringList({"notes.txt is not supported",
+                          dir.filePath("missing.html") + " cannot be opened: there is no such file or folder.",
+                          dir.filePath("no-folder/page.html") + " cannot be opened: there is no such file or folder.",
+                          "file://elsewhere/site/page.html cannot be opened: it is on another computer."}));
+    QCOMPARE(window.findChild<CCorvanHTMLStarterDropAreaWidget*>()->StartFolder(), dir.path());
 }
 
 void TestMainWindow::closeButtonExitsWithZero()

@@ -1,4 +1,5 @@
 // The sweep and the port-owner lookup against real processes and sockets.
+#include "platform/DisplaySession_linux.h"
 #include "platform/InstanceChannel_linux.h"
 #include "platform/PortOwner.h"
 #include "platform/ProcessSweep.h"
@@ -138,32 +139,43 @@ void TestInstanceChannelFolder()
     Check(!root.empty(), "make a scratch folder");
     const std::string own = "corvan-html-starter-" + std::to_string(getuid());
 
+    std::string refused;
     const std::string runtime = root + "/runtime";
     mkdir(runtime.c_str(), 0700);
-    Check(InstanceChannelNameIn("tool", ":0", runtime, root) == runtime + "/tool-_0",
+    Check(InstanceChannelNameIn("tool", ":0", runtime, root, refused) == runtime + "/tool-_0",
           "a private runtime folder is used, the display in a plain name");
 
     chmod(runtime.c_str(), 0755);
     const std::string fallback = root + "/" + own;
-    Check(InstanceChannelNameIn("tool", "", runtime, root) == fallback + "/tool",
+    Check(InstanceChannelNameIn("tool", "", runtime, root, refused) == fallback + "/tool",
           "a runtime folder others may enter is passed over for a private one of our own");
     struct stat made = {};
     Check(stat(fallback.c_str(), &made) == 0 && (made.st_mode & 0777) == 0700, "the private folder is 0700");
-    Check(InstanceChannelNameIn("tool", "", "", root) == fallback + "/tool", "no runtime folder: the private one");
+    Check(InstanceChannelNameIn("tool", "", "", root, refused) == fallback + "/tool",
+          "no runtime folder: the private one");
 
     chmod(fallback.c_str(), 0777);
-    Check(InstanceChannelNameIn("tool", "", "", root).empty(), "a private folder opened to others is refused");
+    Check(InstanceChannelNameIn("tool", "", "", root, refused).empty() && refused == fallback,
+          "a private folder opened to others is refused, by name");
     rmdir(fallback.c_str());
     symlink(runtime.c_str(), fallback.c_str());
     chmod(runtime.c_str(), 0700);
-    Check(InstanceChannelNameIn("tool", "", "", root).empty(),
+    Check(InstanceChannelNameIn("tool", "", "", root, refused).empty() && refused == fallback,
           "a link planted at the private folder's name is refused");
     unlink(fallback.c_str());
-    Check(InstanceChannelNameIn("tool", std::string(200, 'x'), runtime, root).empty(),
+    Check(InstanceChannelNameIn("tool", std::string(200, 'x'), runtime, root, refused).empty(),
           "a name too long for a socket address is refused");
 
     rmdir(runtime.c_str());
     rmdir(root.c_str());
+}
+
+void TestDisplayPlatform()
+{
+    Check(DisplayPlatformFor(nullptr, "wayland", ":0") == "xcb", "Wayland with XWayland: through X");
+    Check(DisplayPlatformFor("wayland", "wayland", ":0").empty(), "the user's own choice stands");
+    Check(DisplayPlatformFor(nullptr, "wayland", nullptr).empty(), "no X display: Qt's own choice");
+    Check(DisplayPlatformFor(nullptr, "x11", ":0").empty(), "an X session needs nothing");
 }
 } // namespace
 
@@ -173,5 +185,6 @@ int main()
     TestSweepFindsARebuiltServer();
     TestPortOwner();
     TestInstanceChannelFolder();
+    TestDisplayPlatform();
     return CorvanTest::Summary();
 }

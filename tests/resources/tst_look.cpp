@@ -1,3 +1,4 @@
+#include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 
 #include <QApplication>
@@ -131,6 +132,11 @@ void TestLook::surfaces_data()
     QTest::newRow("top row, middle") << QPoint(125, 3);
     QTest::newRow("bottom left, where Copy URL appears") << QPoint(2, 247);
     QTest::newRow("bottom right corner") << QPoint(248, 248);
+    // The drop area has the focus from the start, yet shows no focus line until the keyboard is used.
+    auto* area = m_pWindow->findChild<CCorvanHTMLStarterDropAreaWidget*>();
+    QVERIFY(area && area->hasFocus());
+    QTest::newRow("inside the frame, where a focus line would run")
+        << InWindow(area, m_pWindow).topLeft() + QPoint(20, 0);
 }
 
 void TestLook::surfaces()

@@ -98,7 +98,7 @@ void TestSingleInstance::init()
 void TestSingleInstance::channelIsPrivate()
 {
     // The real channel lies in a folder only this user may enter (XDG_RUNTIME_DIR here).
-    const QString name = CSingleInstance::ChannelName();
+    const QString name = CSingleInstance::ChannelName("/usr/bin/corvan-html-starter");
     QVERIFY(!name.isEmpty());
     const QFileInfo folder(QFileInfo(name).absolutePath());
     QVERIFY(folder.isDir() && !folder.isSymLink());
@@ -106,6 +106,10 @@ void TestSingleInstance::channelIsPrivate()
     QCOMPARE(folder.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
                                      QFile::WriteOther | QFile::ExeOther),
              QFile::Permissions());
+    // One per product: a copy renamed after another product has its own, a copy under any other name
+    // is the same product.
+    QCOMPARE(CSingleInstance::ChannelName("/home/ann/Renamed.exe"), name);
+    QVERIFY(CSingleInstance::ChannelName("C:\\Tools\\CorvanStudio.exe") != name);
 }
 
 void TestSingleInstance::handOver_data()

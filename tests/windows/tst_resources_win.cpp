@@ -1,6 +1,5 @@
 // The tool's Windows resources as the cross compiler builds them from Resources/CorvanHTMLStarter.rc:
-// one icon group of eight images, one manifest that asks for the caller's rights and per-monitor DPI
-// awareness, nothing else.
+// one icon group of five images, one manifest that asks for the caller's rights and nothing else.
 // Plain C++; ends with "N passed, M failed".
 
 #include "WinTestSupport.h"
@@ -57,10 +56,9 @@ void TestIconGroup()
         return;
     GroupIconHeader header;
     std::memcpy(&header, group.data(), sizeof(header));
-    // The sizes Windows asks for at 100 % and, for the same places, on 125 % to 200 % displays.
-    const int sizes[] = {16, 20, 24, 32, 40, 48, 64, 256};
+    const int sizes[] = {16, 24, 32, 48, 256};
     const WORD count = sizeof(sizes) / sizeof(sizes[0]);
-    Check(header.count == count, "icon group holds eight images", std::to_string(header.count));
+    Check(header.count == count, "icon group holds five images", std::to_string(header.count));
     if (header.count != count || group.size() < 6 + count * sizeof(GroupIconEntry))
         return;
 
@@ -116,14 +114,8 @@ void TestManifest()
               manifest.find("level=\"asInvoker\"") != std::string::npos &&
               manifest.find("uiAccess=\"false\"") != std::string::npos,
           "manifest runs the tool with the caller's rights");
-    for (const char* absent : {"dependentAssembly", "compatibility"})
+    for (const char* absent : {"dependentAssembly", "compatibility", "application", "dpiAware"})
         Check(manifest.find(absent) == std::string::npos, std::string("manifest declares no ") + absent);
-
-    // wine treats every program as per-monitor aware whatever its manifest says, so only the text
-    // can be checked here: PerMonitorV2 with per-monitor as the fallback of older systems.
-    Check(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>") != std::string::npos &&
-              manifest.find(">true/pm</dpiAware>") != std::string::npos,
-          "manifest declares per-monitor DPI awareness");
 }
 
 BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR types)
