@@ -1,5 +1,5 @@
-#include "platform/DisplaySession.h"
 #include "platform/DisplaySession_linux.h"
+#include "platform/DisplaySession.h"
 
 #include <cstdlib>
 #include <cstring>
