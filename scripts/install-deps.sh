@@ -16,10 +16,11 @@ case "${1:-}" in
     # Qt and civetweb for Windows from Debian's sources: native tools for Qt's host programs and
     # configure, dpkg-dev to unpack source packages with Debian's patches.
     --windows-qt) packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix) ;;
-    # The release: the above, the installer compiler and zip.
+    # The release: the above, the installer compiler, zip, and the resource reader that checks the
+    # program's icon and manifest.
     --windows-release)
         packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix
-            binutils-mingw-w64-x86-64 nsis zip unzip) ;;
+            binutils-mingw-w64-x86-64 nsis zip unzip icoutils) ;;
     # Running the release under wine (with --test for the Linux side: the suite, Xvfb, Chromium).
     --windows-e2e) packages=(wine64 fonts-wine unzip curl) ;;
     # The fuzz targets need clang and its libFuzzer and sanitizer runtimes, and the server, not Qt.

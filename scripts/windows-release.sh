@@ -40,6 +40,40 @@ mkdir -p "$stage/platforms" "$stage/styles" "$stage/licenses" "$dist_dir"
 # the default branding.
 "$triplet-strip" -o "$stage/CorvanHTMLStarter.exe" "$build_dir/bin/corvan-html-starter.exe"
 "$triplet-strip" -o "$stage/mongoose.exe" "$build_dir/bin/mongoose.exe"
+
+# The tool carries exactly its icon group 101 (16, 24, 32 and 48 pixel 32-bit bitmaps with alpha and
+# a 1-bit mask, then a 256 pixel PNG, as icons 1 to 5) and manifest 1, read back from the stripped
+# program itself: a tool chain that adds a resource of its own, or drops one, stops the release.
+exe="$stage/CorvanHTMLStarter.exe"
+resource_error() { echo "error: CorvanHTMLStarter.exe: $*" >&2; exit 1; }
+resources="$build_dir/resources"
+rm -rf "$resources" && mkdir -p "$resources"
+wrestool -l "$exe" | sed 's/ *\[.*//' | sort >"$resources/list"
+{
+    echo "--type=14 --name=101 --language=0"
+    echo "--type=24 --name=1 --language=1033"
+    for i in 1 2 3 4 5; do echo "--type=3 --name=$i --language=0"; done
+} | sort | cmp -s - "$resources/list" || resource_error "its resources are"$'\n'"$(cat "$resources/list")"
+wrestool -x --raw -t 24 -n 1 "$exe" | tr -d '\r' >"$resources/manifest"
+tr -d '\r' <"$root/Resources/CorvanHTMLStarter.manifest" | cmp -s - "$resources/manifest" ||
+    resource_error "its manifest is not Resources/CorvanHTMLStarter.manifest"
+# The group's entries: width (0 for 256), height, colours, reserved, planes, bit count, size, icon id.
+wrestool -x --raw -t 14 -n 101 "$exe" >"$resources/group"
+group="$(od -An -v -tu1 -w14 -j6 "$resources/group" | awk '{ print $1, $7, $13 + 256 * $14 }' | xargs)"
+[ "$group" = "16 32 1 24 32 2 32 32 3 48 32 4 0 32 5" ] || resource_error "its icon group is: $group"
+sizes=(16 24 32 48)
+for i in 1 2 3 4; do
+    size=${sizes[$((i - 1))]}
+    wrestool -x --raw -t 3 -n $i "$exe" >"$resources/icon$i"
+    header="$(od -An -tu4 -N12 "$resources/icon$i" | xargs) $(od -An -tu2 -j12 -N4 "$resources/icon$i" | xargs)"
+    bytes=$(stat -c %s "$resources/icon$i")
+    [ "$header" = "40 $size $((2 * size)) 1 32" ] && [ "$bytes" -eq $((40 + size * size * 4 + (size + 31) / 32 * 4 * size)) ] ||
+        resource_error "icon $i is not a $size pixel 32-bit bitmap with its mask ($header, $bytes bytes)"
+done
+wrestool -x --raw -t 3 -n 5 "$exe" >"$resources/icon5"
+[ "$(od -An -tx1 -N8 "$resources/icon5" | xargs) $(od -An -tu1 -j16 -N10 "$resources/icon5" | xargs)" = \
+    "89 50 4e 47 0d 0a 1a 0a 0 0 1 0 0 0 1 0 8 6" ] || resource_error "icon 5 is not a 256 pixel 8-bit RGBA PNG"
+
 # Loaded by Qt at run time rather than imported: the platform integration, without which nothing
 # starts, and the native look of buttons and message boxes.
 cp "$qt_prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"

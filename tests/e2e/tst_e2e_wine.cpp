@@ -103,8 +103,8 @@ private slots:
     void savedFileReloadsPage();
     void unsupportedFileShowsBox();
     void copyUrlReachesX11Clipboard();
-    void closeButtonEndsToolAndServer();
     void renamedCopyCarriesItsBranding();
+    void closeButtonEndsToolAndServer();
     void installerInstallsAndUninstallsCleanly();
 
 private:
@@ -120,7 +120,8 @@ private:
     bool StartTool(QProcess& tool, const QString& strExe, qulonglong* pWindow, QRect* pRect);
     bool CloseTool(QProcess& tool, const QRect& toolRect, QString* pWhy);
     QList<qint64> WineProcesses(const QString& strExeName) const;
-    bool WaitForWindow(const QString& strTitle, qulonglong* pWindow, int nTimeoutMs) const;
+    // The one visible window titled strTitle, besides nOther.
+    bool WaitForWindow(const QString& strTitle, qulonglong* pWindow, int nTimeoutMs, qulonglong nOther = 0) const;
     bool CloseBox(qulonglong nBox) const;
     bool SaveShot(qulonglong nWindow, const QString& strName) const;
     QSet<QString> UserFiles() const;
@@ -187,13 +188,15 @@ QList<qint64> TestWindowsRelease::WineProcesses(const QString& strExeName) const
     return pids;
 }
 
-bool TestWindowsRelease::WaitForWindow(const QString& strTitle, qulonglong* pWindow, int nTimeoutMs) const
+bool TestWindowsRelease::WaitForWindow(const QString& strTitle, qulonglong* pWindow, int nTimeoutMs,
+                                       qulonglong nOther) const
 {
     QList<qulonglong> windows;
     if (!QTest::qWaitFor(
             [&]()
             {
                 windows = m_pDesktop->VisibleWindowsNamed(RegexFor(strTitle));
+                windows.removeAll(nOther);
                 return windows.size() == 1;
             },
             nTimeoutMs))
@@ -245,7 +248,7 @@ bool TestWindowsRelease::StartTool(QProcess& tool, const QString& strExe, qulong
     // Started from elsewhere: the tool must find mongoose.exe beside itself, not in its working folder.
     tool.setWorkingDirectory(m_workDir.path());
     tool.start(Wine64, {strExe});
-    if (!tool.waitForStarted(ShortWaitMs) || !WaitForWindow(ToolTitle, pWindow, WineStartMs))
+    if (!tool.waitForStarted(ShortWaitMs) || !WaitForWindow(ToolTitle, pWindow, WineStartMs, m_nToolWindow))
         return false;
     *pRect = m_pDesktop->WindowGeometry(*pWindow);
     return true;
@@ -481,7 +484,7 @@ void TestWindowsRelease::closeButtonEndsToolAndServer()
 void TestWindowsRelease::renamedCopyCarriesItsBranding()
 {
     // The executable's name is the branding key: the same program copied as CorvanStudio.exe is
-    // another product.
+    // another product, with a window of its own beside the running "Corvan Atelier 9".
     const QString strStudio = m_strAppDir + QStringLiteral("/CorvanStudio.exe");
     QVERIFY(QFile::copy(m_strAppDir + QStringLiteral("/CorvanHTMLStarter.exe"), strStudio));
     QProcess studio;
