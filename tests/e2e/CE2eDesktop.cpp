@@ -56,9 +56,8 @@ bool CE2eDesktop::Start(const QSize& screenSize, QString* pError)
 {
     // -displayfd 1: Xvfb takes the first free display number and writes it to its standard output
     // once it accepts clients, which is both the free-number search and the readiness signal.
-    // -noreset: an X server resets when its last client leaves and drops every connection still in
-    // its handshake. The suite's short-lived xdotool calls are often that last client, so a program
-    // connecting just then (the tool at start) was refused with "could not connect to display".
+    // -noreset: a reset when the last client (often a short xdotool call) leaves drops connections
+    // still in their handshake, and refused the tool at start ("could not connect to display").
     const QString screen = QStringLiteral("%1x%2x24").arg(screenSize.width()).arg(screenSize.height());
     m_xvfb.start(QStringLiteral("Xvfb"),
                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
