@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QUrl>
 
 // Q_INIT_RESOURCE declares the collection's registration function where it stands, so it must stand
@@ -124,14 +125,27 @@ void CCorvanHTMLStarter::FitBottomRow()
 
 void CCorvanHTMLStarter::OpenFile(const QString& strPath)
 {
+    m_listPendingFiles.append(strPath);
+    OpenPendingFiles();
+}
+
+void CCorvanHTMLStarter::OpenPendingFiles()
+{
     // A message box runs a nested event loop, in which the next hand-over can arrive: it waits its
     // turn, so there is one box at a time and every file is taken in the order it came.
-    m_listPendingFiles.append(strPath);
     if (m_bOpeningFiles)
         return;
     m_bOpeningFiles = true;
     while (!m_listPendingFiles.isEmpty())
+    {
+        // A box that a drop or Copy URL opened: look again once it may be closed.
+        if (UserMessage::IsOpen())
+        {
+            QTimer::singleShot(100, this, &CCorvanHTMLStarter::OpenPendingFiles);
+            break;
+        }
         OpenOneFile(m_listPendingFiles.takeFirst());
+    }
     m_bOpeningFiles = false;
 }
 

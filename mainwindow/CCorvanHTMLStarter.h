@@ -57,6 +57,7 @@ private:
     // Keeps the platform's font for "Copy URL", "Powerd By " and the link where the three fit the
     // window's width with it (hidden Copy URL counted), and makes them smaller where they do not.
     void FitBottomRow();
+    void OpenPendingFiles();
     void OpenOneFile(const QString& strPath);
     // Ends the server the last launch started, then leaves the event loop with exit code 0.
     void Shutdown();

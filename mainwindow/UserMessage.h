@@ -18,6 +18,9 @@ using Recorder = std::function<void(QWidget* parent, const QString& title, const
 // Shows the box (or hands it to the recorder) and returns once it is dismissed.
 void Information(QWidget* parent, const QString& title, const QString& text);
 
+// Whether a message is being shown (its box is open) right now.
+bool IsOpen();
+
 // Replaces the real box; an empty recorder restores it.
 void SetRecorder(Recorder recorder);
 } // namespace UserMessage
