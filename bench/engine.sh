@@ -181,7 +181,7 @@ for name in "${names[@]}"; do
     note "$name: $IDLE idle connections"
     # shellcheck disable=SC2086
     "$ENGINE" idle "$port" "$IDLE" /small.html $serving | tee -a "$log" >"$work/case.txt"
-    R[idle_held,$name]="$(value idle_server_sockets "$work/case.txt") / $(value idle_held "$work/case.txt")"
+    R[idle_held,$name]="$(value idle_connected "$work/case.txt") / $(value idle_server_sockets "$work/case.txt") / $(value idle_held "$work/case.txt")"
     R[idle_get,$name]="$(value idle_get_median_ms "$work/case.txt") / $(value idle_get_worst_ms "$work/case.txt") / $(value idle_get_failed "$work/case.txt")"
     finish
     sleep 1
@@ -263,7 +263,7 @@ row big_rps "10 MiB, wrk -t2 -c4, requests/s"
 row big_cpu "10 MiB, server CPU per request, ms"
 row rss "idle RSS, MiB (nginx: its processes)"
 row threads "idle threads (nginx: its processes)"
-row idle_held "$IDLE idle: server sockets / still open at the end"
+row idle_held "$IDLE idle: connected / server's sockets / open at the end"
 row idle_get "$IDLE idle: fresh GET median / worst / failed"
 row slow_get "$SLOW slowloris: fresh GET median / worst / failed"
 row flood_save "ping flood: save to message median / worst / missed"
