@@ -251,11 +251,11 @@ echo "   (a / b / c reads as named in the row; times in ms; -1: never came)"
 row() {
     local key=$1 label=$2 name
     printf '%-58s' "$label"
-    for name in "${names[@]}"; do printf ' | %-20s' "${R[$key,$name]:-n/a}"; done
+    for name in "${names[@]}"; do printf ' | %-22s' "${R[$key,$name]:-n/a}"; done
     echo
 }
 printf '%-58s' ""
-for name in "${names[@]}"; do printf ' | %-20s' "$name"; done
+for name in "${names[@]}"; do printf ' | %-22s' "$name"; done
 echo
 row small_rps "1 KiB, wrk -t2 -c50 -d$DURATION, requests/s (median of $ROUNDS)"
 row small_cpu "1 KiB, server CPU per request, us"
