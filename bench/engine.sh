@@ -15,8 +15,9 @@
 #   - exec to the ready line (nginx has none: to its first accepted connection), median of 20
 #   - drop to browser: bench/drop-to-page.sh's median release-to-open, for each server that names a
 #     build folder (OLD_BUILD, NEW_BUILD); DROPS=0 skips it
-# Servers: OLD (default BUILD_DIR/bin/mongoose) and NEW (optional), each copied under another name
-# first (the tool's sweep ends every process named `mongoose`); NGINX=0 leaves nginx out.
+# Servers: OLD (default BUILD_DIR/bin/mongoose; OLD= leaves it out) and NEW (optional), each copied
+# under another name first (the tool's sweep ends every process named `mongoose`); NGINX=0 leaves
+# nginx out. CASES picks the cases (default: throughput idle slow live stop drop).
 #
 # Usage: OLD=build/bin/mongoose NEW=build-new/bin/mongoose NEW_BUILD=build-new bench/engine.sh
 #        (BUILD_DIR=build ROUNDS=3 DURATION=5s IDLE=10000 SLOW=500 LIVE=1000 STOPS=5 DROPS=10)
@@ -29,9 +30,11 @@ SLOW=${SLOW:-500}
 LIVE=${LIVE:-1000}
 STOPS=${STOPS:-5}
 DROPS=${DROPS:-10}
-OLD=${OLD:-$SERVER}
+OLD=${OLD-$SERVER}
 NEW=${NEW:-}
 NGINX=${NGINX:-1}
+CASES=" ${CASES:-throughput idle slow live stop drop} "
+run() { [[ $CASES == *" $1 "* ]]; }
 OLD_BUILD=${OLD_BUILD:-$BUILD_DIR}
 NEW_BUILD=${NEW_BUILD:-}
 ENGINE=${ENGINE:-$BUILD_DIR/bin/bench_engine}
@@ -53,7 +56,7 @@ ulimit -n "$(ulimit -Hn)"
 
 # The served folders in memory when possible: saves on a shared disk stall behind other writes.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
-SERVER=$OLD make_work_folder
+SERVER=${OLD:-${NEW:-$SERVER}} make_work_folder
 chmod 755 "$work" # nginx's worker runs as an unprivileged user
 for name in "${names[@]}"; do
     mkdir -p "$work/site-$name"
@@ -132,46 +135,49 @@ value() { grep -o "$1=[-0-9.]*" "$2" | tail -1 | cut -d= -f2; }
 declare -A R
 
 # ---- Throughput and CPU per request: all servers up at once, rounds interleaved.
-note "throughput: ${names[*]}, $ROUNDS rounds of $DURATION"
-declare -A tport tserving tpid
-for name in "${names[@]}"; do
-    start "$name"
-    tport[$name]=$port tserving[$name]=$serving tpid[$name]=$pid
-done
-hz=$(getconf CLK_TCK)
-declare -A rates cpus
-for round in $(seq "$ROUNDS"); do
-    for kind in small big; do
-        for name in "${names[@]}"; do
-            if [ $kind = small ]; then args=(-c50 "http://127.0.0.1:${tport[$name]}/small.html"); else args=(-c4 "http://127.0.0.1:${tport[$name]}/big.bin"); fi
-            # shellcheck disable=SC2086
-            before=$(cpu_ticks ${tserving[$name]})
-            wrk -t2 -d"$DURATION" "${args[@]}" >"$work/wrk.txt"
-            # shellcheck disable=SC2086
-            after=$(cpu_ticks ${tserving[$name]})
-            if grep -q "Non-2xx" "$work/wrk.txt"; then
-                cat "$work/wrk.txt" >&2
-                echo "error: $name answered with errors" >&2
-                exit 1
-            fi
-            requests=$(awk '/requests in/ {print $1}' "$work/wrk.txt")
-            rates[${kind}_$name]+=" $(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")"
-            cpus[${kind}_$name]+=" $(awk -v t=$((after - before)) -v r="$requests" -v hz="$hz" 'BEGIN {printf "%.2f", t * 1e6 / hz / r}')"
-        done
+if run throughput; then
+    note "throughput: ${names[*]}, $ROUNDS rounds of $DURATION"
+    declare -A tport tserving tpid
+    for name in "${names[@]}"; do
+        start "$name"
+        tport[$name]=$port tserving[$name]=$serving tpid[$name]=$pid
     done
-    note "round $round done"
-done
-for name in "${names[@]}"; do
-    pid=${tpid[$name]}
-    finish
-    R[small_rps,$name]=$(echo "${rates[small_$name]}" | median)
-    R[small_cpu,$name]=$(echo "${cpus[small_$name]}" | median)
-    R[big_rps,$name]=$(echo "${rates[big_$name]}" | median)
-    R[big_cpu,$name]=$(awk -v us="$(echo "${cpus[big_$name]}" | median)" 'BEGIN {printf "%.2f", us / 1000}')
-done
+    hz=$(getconf CLK_TCK)
+    declare -A rates cpus
+    for round in $(seq "$ROUNDS"); do
+        for kind in small big; do
+            for name in "${names[@]}"; do
+                if [ $kind = small ]; then args=(-c50 "http://127.0.0.1:${tport[$name]}/small.html"); else args=(-c4 "http://127.0.0.1:${tport[$name]}/big.bin"); fi
+                # shellcheck disable=SC2086
+                before=$(cpu_ticks ${tserving[$name]})
+                wrk -t2 -d"$DURATION" "${args[@]}" >"$work/wrk.txt"
+                # shellcheck disable=SC2086
+                after=$(cpu_ticks ${tserving[$name]})
+                if grep -q "Non-2xx" "$work/wrk.txt"; then
+                    cat "$work/wrk.txt" >&2
+                    echo "error: $name answered with errors" >&2
+                    exit 1
+                fi
+                requests=$(awk '/requests in/ {print $1}' "$work/wrk.txt")
+                rates[${kind}_$name]+=" $(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")"
+                cpus[${kind}_$name]+=" $(awk -v t=$((after - before)) -v r="$requests" -v hz="$hz" 'BEGIN {printf "%.2f", t * 1e6 / hz / r}')"
+            done
+        done
+        note "round $round done"
+    done
+    for name in "${names[@]}"; do
+        pid=${tpid[$name]}
+        finish
+        R[small_rps,$name]=$(echo "${rates[small_$name]}" | median)
+        R[small_cpu,$name]=$(echo "${cpus[small_$name]}" | median)
+        R[big_rps,$name]=$(echo "${rates[big_$name]}" | median)
+        R[big_cpu,$name]=$(awk -v us="$(echo "${cpus[big_$name]}" | median)" 'BEGIN {printf "%.2f", us / 1000}')
+    done
+fi
 
 # ---- Idle, then IDLE idle connections on the same fresh instance.
 for name in "${names[@]}"; do
+    run idle || break
     start "$name"
     sleep 1
     # shellcheck disable=SC2086
@@ -188,6 +194,7 @@ for name in "${names[@]}"; do
 done
 
 for name in "${names[@]}"; do
+    run slow || break
     start "$name"
     note "$name: $SLOW slowloris clients"
     "$ENGINE" slowloris "$port" "$SLOW" /small.html | tee -a "$log" >"$work/case.txt"
@@ -197,6 +204,7 @@ done
 
 # ---- Live reload: ours only.
 for name in "${names[@]}"; do
+    run live || break
     [ "$name" = nginx ] && continue
     start "$name"
     note "$name: ping flood beside a page"
@@ -213,6 +221,7 @@ done
 
 # ---- Stop and start: the engine starts and ends these itself.
 for name in "${names[@]}"; do
+    run stop || break
     note "$name: stop with 100 keep-alive connections, exec to ready"
     port=$(free_port)
     # shellcheck disable=SC2046
@@ -231,6 +240,7 @@ done
 
 # ---- Drop to browser, through the tool and its own server build.
 for name in old new; do
+    run drop || break
     build_var=${name^^}_BUILD
     if [ "$DROPS" -eq 0 ] || [ -z "${!build_var}" ] || [[ " ${names[*]} " != *" $name "* ]]; then
         continue
