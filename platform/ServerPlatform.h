@@ -15,21 +15,23 @@ namespace ServerPlatform
 
 // Makes the stop requests (SIGTERM and SIGINT; on Windows the console's Ctrl+C, Ctrl+Break and
 // close) wait for WaitForStopSignal. Call before any thread starts, so that every thread inherits
-// the blocked mask and no worker is interrupted by them.
+// the blocked mask and only the waiting thread sees them.
 void BlockStopSignals();
 
 // Blocks until a stop request arrives.
 void WaitForStopSignal();
 
 // Raises the soft limit on open files and sockets to the hard limit: the usual soft limit of 1,024
-// is below what the server's workers may hold at once.
+// is below the connections a browser, its live pages and a load beside them may hold at once.
 void RaiseOpenFileLimit();
 
 // How many more files and sockets the process may open now; a large number when nothing limits it.
 long long FreeFileDescriptors();
 
-// Opens a connection to 127.0.0.1:port and closes it at once, to wake a server that waits for one.
-void KnockOnLoopbackPort(int port);
+// Readies a listening socket (a native handle) before it binds: on Windows for our exclusive use,
+// since a second program could otherwise bind the same port; elsewhere free to bind again at once
+// while connections of an earlier run linger.
+void PrepareListeningSocket(std::uintptr_t socket);
 
 // The absolute path of the working directory; false with a reason when it cannot be found.
 bool CurrentFolder(std::string& strFolder, std::string& strError);

@@ -43,8 +43,6 @@ void BlockStopSignals()
 void WaitForStopSignal()
 {
     const sigset_t set = StopSignals();
-    // civetweb's start leaves the calling thread's mask cleared; block again for sigwait.
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     int signal = 0;
     while (sigwait(&set, &signal) != 0)
     {
@@ -84,17 +82,10 @@ long long FreeFileDescriptors()
     return static_cast<long long>(limit.rlim_cur) - inUse;
 }
 
-void KnockOnLoopbackPort(int port)
+void PrepareListeningSocket(std::uintptr_t socket)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    close(fd);
+    const int on = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 }
 
 bool CurrentFolder(std::string& strFolder, std::string& strError)
@@ -160,7 +151,7 @@ CReadOnlyFile::~CReadOnlyFile()
 
 EOpenResult CReadOnlyFile::Open(const std::string& path)
 {
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer and hold a worker.
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer and hold the server.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
     {

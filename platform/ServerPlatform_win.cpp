@@ -194,22 +194,11 @@ long long FreeFileDescriptors()
     return 1 << 20;
 }
 
-void KnockOnLoopbackPort(int port)
+void PrepareListeningSocket(std::uintptr_t socket)
 {
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
-        return;
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket != INVALID_SOCKET)
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<u_short>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        closesocket(socket);
-    }
-    WSACleanup();
+    const BOOL on = TRUE;
+    setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+               sizeof on);
 }
 
 EPortCheck CheckLoopbackPort(int port, std::string& strError)

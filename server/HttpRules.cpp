@@ -238,14 +238,14 @@ ETarget DecodeTarget(const char* pRaw, CTarget& target)
         if (low < 0)
             return ETarget::BadRequest;
         const unsigned char value = static_cast<unsigned char>(high * 16 + low);
-        if (IsControl(value) || value == '\\')
+        // Any byte a file name may hold is served (names need not be UTF-8, and may hold control
+        // characters), so that every name the tool or a listing links to answers; not NUL, which
+        // would cut the path, nor a backslash, a separator on Windows.
+        if (value == 0 || value == '\\')
             return ETarget::BadRequest;
         decoded += static_cast<char>(value);
         p += 2;
     }
-    if (!IsValidUtf8(decoded))
-        return ETarget::BadRequest;
-
     target = CTarget();
     target.endsWithSlash = decoded.back() == '/';
     bool hidden = false;

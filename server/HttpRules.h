@@ -34,8 +34,8 @@ struct CTarget
 
 // Decodes a raw origin-form request target (the path, without the query) exactly once. Refuses
 // anything that is not a plain path below the served folder: other forms, "//" or "/\" at the
-// start, bad or NUL escapes, backslashes, control characters, "." and ".." segments, invalid or
-// overlong UTF-8.
+// start, bad or NUL escapes, backslashes, raw control characters, "." and ".." segments. Escaped
+// bytes may be any others: a name need not be UTF-8.
 ETarget DecodeTarget(const char* pRaw, CTarget& target);
 
 // Content-Type for a file name, by its extension (case-insensitive); application/octet-stream

@@ -3,8 +3,6 @@
 #include "platform/ServerPlatform.h"
 #include "server/CFileServer.h"
 
-#include <civetweb.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -35,7 +33,6 @@ void Prepare()
     ServerPlatform::ReleaseWorkingDirectory();
     ServerPlatform::BlockStopSignals();
     ServerPlatform::RaiseOpenFileLimit();
-    mg_init_library(0);
 }
 
 ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strError)
@@ -52,8 +49,8 @@ ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strEr
 void WaitForStop()
 {
     ServerPlatform::WaitForStopSignal();
-    // A stop waits for workers to finish their sends; a slow client must not hold the process
-    // past its promised second.
+    // The stop closes live pages and ends the loop at once; should anything hold it, the process
+    // still ends within its promised second.
     std::thread(
         []
         {
@@ -61,11 +58,6 @@ void WaitForStop()
             std::_Exit(ServerProtocol::ExitOk);
         })
         .detach();
-}
-
-void Finish()
-{
-    mg_exit_library();
 }
 
 } // namespace ServerStart
