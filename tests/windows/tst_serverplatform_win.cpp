@@ -8,7 +8,6 @@
 #include <ws2tcpip.h>
 
 #include "WinTestSupport.h"
-#include "platform/ConnectionSocket.h"
 #include "platform/FolderWatcher.h"
 #include "platform/ServerPlatform.h"
 
@@ -158,6 +157,7 @@ void TestPortCheck()
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ServerPlatform::PrepareListeningSocket(holder);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -169,6 +169,12 @@ void TestPortCheck()
     std::string error;
     Check(ServerPlatform::CheckLoopbackPort(port, error) == ServerPlatform::EPortCheck::InUse, "a held port is in use",
           error);
+    // Held for the server's exclusive use: even a program that asks to share addresses cannot bind it.
+    const SOCKET intruder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    setsockopt(intruder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    Check(bind(intruder, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0, "the held port is not shared");
+    closesocket(intruder);
     closesocket(holder);
     Check(ServerPlatform::CheckLoopbackPort(port, error) == ServerPlatform::EPortCheck::Free, "a released port is free",
           error);
@@ -366,58 +372,6 @@ void TestStopRequests()
 
 } // namespace
 
-// Live reload reads its sockets itself: the accepted end of a loopback connection is found by its two
-// ends, reads what the client sent, times out, and a shutdown from another thread ends a waiting read.
-void TestConnectionSocket()
-{
-    WSADATA data;
-    Check(WSAStartup(MAKEWORD(2, 2), &data) == 0, "sockets start");
-    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    Check(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener, 4) == 0 &&
-              getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) == 0,
-          "listen on a loopback port");
-    const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    Check(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "connect");
-    const SOCKET accepted = accept(listener, nullptr, nullptr);
-    sockaddr_in clientEnd{};
-    size = sizeof clientEnd;
-    getsockname(client, reinterpret_cast<sockaddr*>(&clientEnd), &size);
-    const int serverPort = ntohs(address.sin_port), clientPort = ntohs(clientEnd.sin_port);
-
-    ServerPlatform::CConnectionSocket found;
-    Check(found.Find("127.0.0.1", clientPort, serverPort), "the accepted connection is found");
-    ServerPlatform::CConnectionSocket other;
-    Check(!other.Find("127.0.0.1", clientPort + 1, serverPort), "a connection nobody made is not found");
-    Check(!other.Find("not an address", clientPort, serverPort), "a malformed address finds nothing");
-
-    char buffer[16] = {};
-    Check(send(client, "ping", 4, 0) == 4, "the client sends");
-    Check(found.Receive(buffer, sizeof buffer, 2000) == 4 && std::string(buffer, 4) == "ping",
-          "the found socket reads what the client sent");
-    Check(found.Receive(buffer, sizeof buffer, 50) == ServerPlatform::CConnectionSocket::TimedOut,
-          "a quiet socket times out");
-    std::thread stopper(
-        [&found]
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            found.Shutdown();
-        });
-    const auto start = std::chrono::steady_clock::now();
-    const long long result = found.Receive(buffer, sizeof buffer, 5000);
-    stopper.join();
-    Check(result == ServerPlatform::CConnectionSocket::Closed &&
-              std::chrono::steady_clock::now() - start < std::chrono::seconds(3),
-          "a shutdown ends a waiting read", std::to_string(result));
-    closesocket(accepted);
-    closesocket(client);
-    closesocket(listener);
-    WSACleanup();
-}
-
 int main()
 {
     const std::wstring site = MakeSite();
@@ -427,6 +381,5 @@ int main()
     TestWatcherFollowsRootPath(site);
     TestWatcherLimit(site);
     TestStopRequests();
-    TestConnectionSocket();
     return Summary();
 }
