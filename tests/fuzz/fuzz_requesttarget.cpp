@@ -48,8 +48,7 @@ void CheckAccepted(const std::string& raw, HttpRules::ETarget result, const Http
         for (const char ch : segment)
         {
             const unsigned char c = static_cast<unsigned char>(ch);
-            Require(c != 0 && c != '\\', "decoded path has no NUL or backslash",
-                    raw + " -> " + relative);
+            Require(c != 0 && c != '\\', "decoded path has no NUL or backslash", raw + " -> " + relative);
         }
         hidden = hidden || segment[0] == '.';
     }
