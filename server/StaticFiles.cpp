@@ -5,7 +5,7 @@
 #include "server/HtmlInjection.h"
 #include "server/HttpResponse.h"
 
-#include "platform/ServerPlatform.h"
+#include "platform/ServedFiles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -22,14 +22,14 @@ namespace
 class CFileSource : public CBodySource
 {
 public:
-    explicit CFileSource(std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile) : m_pFile(std::move(pFile)) {}
+    explicit CFileSource(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile) : m_pFile(std::move(pFile)) {}
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const override
     {
         return m_pFile->ReadAt(pBuffer, length, offset);
     }
 
 private:
-    std::unique_ptr<ServerPlatform::CReadOnlyFile> m_pFile;
+    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
 };
 
 // A page with the tag in it, read like a file: the page's bytes up to the tag's place, the tag,
@@ -38,7 +38,7 @@ private:
 class CTaggedPage : public CBodySource
 {
 public:
-    CTaggedPage(std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile, const char* pTag)
+    CTaggedPage(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, const char* pTag)
         : m_pFile(std::move(pFile)), m_pTag(pTag)
     {
         m_at = FindPlace();
@@ -84,7 +84,7 @@ private:
         return at == HtmlInjection::CBodyEndFinder::Unchanged ? -1 : static_cast<std::int64_t>(at);
     }
 
-    std::unique_ptr<ServerPlatform::CReadOnlyFile> m_pFile;
+    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
     const char* m_pTag;
     std::int64_t m_at = -1;
     std::int64_t m_tagLength = 0;
@@ -121,21 +121,21 @@ CHttpResponse CStaticFiles::Answer(const CRequest& request) const
 {
     const HttpRules::CTarget& target = request.target;
     const std::string path = m_strRoot + "/" + target.relativePath;
-    auto pFile = std::make_unique<ServerPlatform::CReadOnlyFile>();
+    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
     switch (pFile->Open(path))
     {
-    case ServerPlatform::EOpenResult::NotFound:
+    case ServedFiles::EOpenResult::NotFound:
         return ErrorResponse(request, 404);
-    case ServerPlatform::EOpenResult::Forbidden:
+    case ServedFiles::EOpenResult::Forbidden:
         return ErrorResponse(request, 403);
-    case ServerPlatform::EOpenResult::Unavailable:
+    case ServedFiles::EOpenResult::Unavailable:
         return Unavailable(request);
-    case ServerPlatform::EOpenResult::File:
+    case ServedFiles::EOpenResult::File:
         if (target.endsWithSlash)
             return ErrorResponse(request, 404);
         return ServeFile(request, std::move(pFile), target.lastSegment,
                          HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr);
-    case ServerPlatform::EOpenResult::Folder:
+    case ServedFiles::EOpenResult::Folder:
         break;
     }
     if (!target.endsWithSlash)
@@ -164,22 +164,22 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
 {
     for (const char* pIndex : {"index.html", "index.htm"})
     {
-        auto pIndexFile = std::make_unique<ServerPlatform::CReadOnlyFile>();
+        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
         switch (pIndexFile->Open(path + pIndex))
         {
-        case ServerPlatform::EOpenResult::File:
+        case ServedFiles::EOpenResult::File:
             return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request));
-        case ServerPlatform::EOpenResult::Forbidden:
+        case ServedFiles::EOpenResult::Forbidden:
             return ErrorResponse(request, 403);
-        case ServerPlatform::EOpenResult::Unavailable:
+        case ServedFiles::EOpenResult::Unavailable:
             return Unavailable(request);
         default:
             break;
         }
     }
 
-    std::vector<ServerPlatform::CFolderEntry> entries;
-    if (!ServerPlatform::ListFolder(path, entries))
+    std::vector<ServedFiles::CFolderEntry> entries;
+    if (!ServedFiles::ListFolder(path, entries))
         return ErrorResponse(request, 403);
     const std::string& relative = request.target.relativePath;
     std::string page = FolderListing::Page("/" + relative + (relative.empty() ? "" : "/"), std::move(entries));
@@ -190,10 +190,10 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
 
 // With `pTag` a page goes out whole with the tag in it (no ranges: the file's offsets do not apply
 // to it) under its own validator.
-CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile,
+CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
                                       const std::string& fileName, const char* pTag) const
 {
-    const ServerPlatform::CFileInfo info = pFile->Info();
+    const ServedFiles::CFileInfo info = pFile->Info();
     std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
     if (info.size > MaxTaggedPageSize)
         pTag = nullptr;

@@ -14,7 +14,7 @@
 namespace Corvan
 {
 
-namespace ServerPlatform
+namespace ServedFiles
 {
 class CReadOnlyFile;
 }
@@ -42,7 +42,7 @@ public:
 private:
     CHttpResponse AnswerFolder(const CRequest& request, const std::string& path) const;
     CHttpResponse RedirectToFolder(const CRequest& request) const;
-    CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile,
+    CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
                             const std::string& fileName, const char* pTag) const;
     const char* TagFor(const CRequest& request) const;
 
