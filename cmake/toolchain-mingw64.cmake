@@ -10,9 +10,9 @@ set(CMAKE_C_COMPILER ${CORVAN_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${CORVAN_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${CORVAN_MINGW_PREFIX}-windres)
 
-# CORVAN_WINDOWS_PREFIXES: Windows builds of our dependencies (Qt, civetweb) outside the system's
+# CORVAN_WINDOWS_PREFIXES: Windows builds of our dependencies (Qt) outside the system's
 # mingw tree, as scripts/windows-release.sh passes them. Each is searched like the system's own.
-set(CORVAN_WINDOWS_PREFIXES "${CORVAN_WINDOWS_PREFIXES}" CACHE STRING "Windows builds of Qt and civetweb")
+set(CORVAN_WINDOWS_PREFIXES "${CORVAN_WINDOWS_PREFIXES}" CACHE STRING "Windows builds of Qt")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CORVAN_WINDOWS_PREFIXES)
 set(CMAKE_FIND_ROOT_PATH /usr/${CORVAN_MINGW_PREFIX} ${CORVAN_WINDOWS_PREFIXES})
 list(APPEND CMAKE_PREFIX_PATH ${CORVAN_WINDOWS_PREFIXES})

@@ -6,25 +6,25 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config clang-format
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-    libcivetweb-dev
+    libboost1.81-dev
 )
 case "${1:-}" in
     # desktop-file-validate checks the installed desktop entry.
     --test) packages+=(xvfb xauth xdotool xclip x11-utils imagemagick chromium desktop-file-utils) ;;
     # The Windows check needs only the cross compiler and wine, not the Qt build.
-    --windows) packages=(cmake g++-mingw-w64-x86-64-posix wine64) ;;
-    # Qt and civetweb for Windows from Debian's sources: native tools for Qt's host programs and
+    --windows) packages=(cmake g++-mingw-w64-x86-64-posix wine64 libboost1.81-dev) ;;
+    # Qt for Windows from Debian's sources: native tools for Qt's host programs and
     # configure, dpkg-dev to unpack source packages with Debian's patches.
     --windows-qt) packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix) ;;
     # The release: the above, the installer compiler, zip, and the resource reader that checks the
     # program's icon and manifest.
     --windows-release)
         packages=(build-essential perl python3 xz-utils dpkg-dev cmake g++-mingw-w64-x86-64-posix
-            binutils-mingw-w64-x86-64 nsis zip unzip icoutils) ;;
+            binutils-mingw-w64-x86-64 nsis zip unzip icoutils libboost1.81-dev) ;;
     # Running the release under wine (with --test for the Linux side: the suite, Xvfb, Chromium).
     --windows-e2e) packages=(wine64 fonts-wine unzip curl) ;;
     # The fuzz targets need clang and its libFuzzer and sanitizer runtimes, and the server, not Qt.
-    --fuzz) packages=(build-essential cmake clang libclang-rt-14-dev libcivetweb-dev) ;;
+    --fuzz) packages=(build-essential cmake clang libclang-rt-14-dev libboost1.81-dev) ;;
 esac
 
 missing=()

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the Qt-free layers (platform, corvancore, product identity) for Windows x64 with
+# Cross-builds the Qt-free layers (platform, corvancore, product identity, the server) for Windows x64 with
 # mingw-w64 and runs their tests, and the Windows-only ones, under wine64. Installs the cross
 # compiler and wine64 first when they are missing.
 #

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Windows x64 release: cross-builds the tool and its server with mingw-w64 against Qt and
-# civetweb built for Windows from Debian's sources (both cached after the first run, which takes
-# about half an hour for Qt), gathers exactly the DLLs they load and the licence texts into one
+# The Windows x64 release: cross-builds the tool and its server with mingw-w64 against Qt built
+# for Windows from Debian's sources (cached after the first run, which takes about half an hour)
+# and Debian's Boost headers, gathers exactly the DLLs they load and the licence texts into one
 # folder, and writes
 #   dist/CorvanHTMLStarter-<version>-win64.zip        the folder, to unpack and run anywhere
 #   dist/CorvanHTMLStarter-<version>-win64-setup.exe  a per-user installer made with NSIS
@@ -20,12 +20,11 @@ triplet=x86_64-w64-mingw32
 
 "$root/scripts/install-deps.sh" --windows-release
 qt_prefix="$(JOBS=$jobs "$root/scripts/build-qt-windows.sh" | tail -n 1)"
-civetweb_prefix="$(JOBS=$jobs "$root/scripts/build-civetweb-windows.sh" | tail -n 1)"
 
 echo "Building the tool and its server for Windows in $build_dir"
 cmake -S "$root" -B "$build_dir" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-    -DCORVAN_WINDOWS_PREFIXES="$qt_prefix;$civetweb_prefix" \
+    -DCORVAN_WINDOWS_PREFIXES="$qt_prefix" \
     -DCMAKE_BUILD_TYPE=Release -DCORVAN_BUILD_TESTS=OFF -DCORVAN_WERROR="${WERROR:-ON}" >/dev/null
 cmake --build "$build_dir" --target corvan-html-starter mongoose -j "$jobs"
 
@@ -126,11 +125,11 @@ while [ ${#queue[@]} -gt 0 ]; do
 done
 
 # Licences: ours, Qt's (LGPL 3, under which the Qt DLLs are shipped unchanged and replaceable),
-# civetweb's (MIT) and the compiler runtime's.
+# Boost's (compiled into mongoose.exe) and the compiler runtime's.
 cp "$root/packaging/windows/LICENSE.txt" "$stage/licenses/CorvanHTMLStarter.txt"
 cp "$qt_prefix/LICENSE.LGPLv3" "$stage/licenses/Qt-LGPL-3.0.txt"
 cp "$qt_prefix/LICENSE.GPL3" "$stage/licenses/Qt-GPL-3.0.txt"
-cp "$civetweb_prefix/LICENSE.md" "$stage/licenses/civetweb-MIT.txt"
+cp /usr/share/doc/libboost1.81-dev/copyright "$stage/licenses/Boost.txt"
 # The compiler's runtime DLLs: Debian's copyright files carry the GCC Runtime Library Exception and
 # the mingw-w64 (winpthreads) licences.
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/GCC-runtime.txt"

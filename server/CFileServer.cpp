@@ -1,60 +1,122 @@
 #include "server/CFileServer.h"
 
-#include "platform/ServerPlatform.h"
-#include "server/HttpResponse.h"
+#include "platform/FileLimit.h"
+#include "platform/LoopbackPort.h"
+#include "server/Connection.h"
+#include "server/HttpSession.h"
 #include "server/LiveReload.h"
-#include "server/RequestFraming.h"
+#include "server/Routes.h"
+#include "server/StaticFiles.h"
+#include "server/TestLimits.h"
 
-#include <civetweb.h>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <strings.h>
+#include <climits>
 #include <thread>
-#include <utility>
 
 namespace Corvan
 {
 
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
 namespace
 {
 
-// Exactly one Host header, naming the loopback; 0 when it does, else the status to refuse with.
-int CheckHost(const mg_request_info* pRequest)
-{
-    const char* pHost = nullptr;
-    for (int i = 0; i < pRequest->num_headers; ++i)
-    {
-        if (strcasecmp(pRequest->http_headers[i].name, "Host") == 0)
-        {
-            if (pHost)
-                return 400;
-            pHost = pRequest->http_headers[i].value;
-        }
-    }
-    if (!pHost)
-        return 400;
-    return HttpRules::IsLoopbackHost(pHost) ? 0 : 403;
-}
+// An accept that failed for want of a descriptor or memory is tried again after this pause, not
+// at once in a loop.
+constexpr std::chrono::milliseconds AcceptBackOff{50};
+// How long open live pages have to take their close when the server stops.
+constexpr std::chrono::milliseconds CloseTime{5};
 
-// Workers and civetweb's queue of accepted connections, sized to the descriptors the process may
-// still open: each worker holds its connection and one file at a time, each queue place a
-// connection. Accepting then never fails for want of a descriptor, which civetweb would retry at
-// once, in a loop. False when too few are left to serve at all.
-bool SizeForDescriptors(long long freeDescriptors, int& workers, int& queue)
+bool OutOfResources(const boost::system::error_code& error)
 {
-    // Kept back: the listening socket, the connection civetweb holds while its queue is full, and
-    // the folder watcher's (one per folder level while it scans).
-    const long long budget = freeDescriptors - 24;
-    queue = static_cast<int>(std::clamp<long long>(budget / 8, 1, 20));
-    workers = static_cast<int>(std::clamp<long long>((budget - queue) / 2, 1, CFileServer::MaxWorkers));
-    return budget >= queue + 2 * workers;
+    return error == net::error::no_descriptors || error == boost::system::errc::too_many_files_open_in_system ||
+           error == net::error::no_buffer_space || error == net::error::no_memory;
 }
 
 } // namespace
 
-CFileServer::CFileServer(std::string strRoot) : m_strRoot(std::move(strRoot)), m_staticFiles(m_strRoot) {}
+struct CFileServer::CImpl
+{
+    explicit CImpl(const std::string& strRoot)
+        : acceptor(loop), backOff(loop), stopTimer(loop), work(net::make_work_guard(loop)), staticFiles(strRoot)
+    {
+    }
+
+    void Accept();
+    void StopOnLoop();
+
+    // First, so that it goes last: everything below lives on it.
+    net::io_context loop{1};
+    tcp::acceptor acceptor;
+    net::steady_timer backOff;
+    net::steady_timer stopTimer;
+    net::executor_work_guard<net::io_context::executor_type> work;
+    std::shared_ptr<CConnectionCount> pCount = std::make_shared<CConnectionCount>();
+    bool waitingForPlace = false;
+    bool stopping = false;
+    CStaticFiles staticFiles;
+    std::unique_ptr<CLiveReload> pLiveReload;
+    CRouteTable routes;
+    std::thread thread;
+};
+
+void CFileServer::CImpl::Accept()
+{
+    if (stopping)
+        return;
+    // Past the cap new clients wait in the listening socket's backlog, and old ones keep theirs.
+    if (pCount->open >= pCount->cap)
+    {
+        waitingForPlace = true;
+        return;
+    }
+    acceptor.async_accept(
+        [this](const boost::system::error_code& error, tcp::socket socket)
+        {
+            if (stopping || error == net::error::operation_aborted)
+                return;
+            if (OutOfResources(error))
+            {
+                backOff.expires_after(AcceptBackOff);
+                backOff.async_wait(
+                    [this](const boost::system::error_code& waitError)
+                    {
+                        if (!waitError)
+                            Accept();
+                    });
+                return;
+            }
+            if (!error)
+            {
+                boost::system::error_code ignored;
+                // Without it keep-alive answers wait for Nagle's delayed ACK.
+                socket.set_option(tcp::no_delay(true), ignored);
+                ServeHttp(std::move(socket), CConnectionPlace(pCount), routes);
+            }
+            Accept();
+        });
+}
+
+void CFileServer::CImpl::StopOnLoop()
+{
+    stopping = true;
+    pCount->onFree = nullptr;
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    backOff.cancel();
+    if (!pLiveReload || !pLiveReload->CloseSockets())
+        return loop.stop();
+    stopTimer.expires_after(CloseTime);
+    stopTimer.async_wait([this](const boost::system::error_code&) { loop.stop(); });
+}
+
+CFileServer::CFileServer(std::string strRoot) : m_strRoot(std::move(strRoot)) {}
 
 CFileServer::~CFileServer()
 {
@@ -63,183 +125,73 @@ CFileServer::~CFileServer()
 
 bool CFileServer::Start(int port, std::string& strError)
 {
-    int queue = 0;
-    if (!SizeForDescriptors(ServerPlatform::FreeFileDescriptors(), m_workers, queue))
+    m_pImpl = std::make_unique<CImpl>(m_strRoot);
+    CImpl& impl = *m_pImpl;
+    // Each connection holds a descriptor, and one more while it sends a file; what is kept back
+    // serves the files, the folder watcher and the loop itself. A file that cannot be opened for
+    // want of one gets 503, never a wrong 404.
+    const long long free = FileLimit::Free();
+    const long long cap = free - std::clamp<long long>(free / 4, 8, 64);
+    if (cap < 4)
     {
         strError = "too few file descriptors are left to serve (see ulimit -n)";
         return false;
     }
-    m_port = port;
-    const std::string ports = "127.0.0.1:" + std::to_string(port);
-    const std::string workers = std::to_string(m_workers);
-    const std::string queueSize = std::to_string(queue);
-    // No document_root: civetweb itself serves, lists, runs and includes nothing; the features'
-    // routes answer every request.
-    // clang-format off
-    const char* options[] = {
-        "listening_ports", ports.c_str(),
-        "num_threads", workers.c_str(),
-        "connection_queue", queueSize.c_str(),
-        // Connections not yet accepted: a burst beyond this costs its latecomers a second (their
-        // SYN is dropped and sent again).
-        "listen_backlog", "1024",
-        "enable_keep_alive", "yes",
-        // Without it keep-alive responses wait for Nagle's delayed ACK.
-        "tcp_nodelay", "1",
-        // A request's head must arrive, and a client must take the answer's bytes, within this; a
-        // browser sends its head in one piece and reads at once, so only stalled or hostile
-        // clients meet it.
-        "request_timeout_ms", "2000",
-        // Raw targets: this server decodes them itself, exactly once.
-        "decode_url", "no",
-        nullptr};
-    // clang-format on
-    mg_callbacks callbacks{};
-    callbacks.begin_request = &CFileServer::BeginRequest;
-    callbacks.http_error = &CFileServer::HttpError;
-    callbacks.init_connection = &CFileServer::ConnectionOpened;
-    callbacks.connection_closed = &CFileServer::ConnectionClosed;
-    callbacks.log_message = [](const mg_connection*, const char*) { return 1; };
-    mg_init_data init{};
-    init.callbacks = &callbacks;
-    init.user_data = this;
-    init.configuration_options = options;
-    char text[256] = "";
-    unsigned code = 0;
-    mg_error_data error{&code, text, sizeof text};
-    m_pContext = mg_start2(&init, &error);
-    if (!m_pContext)
+    impl.pCount->cap = static_cast<int>(std::min<long long>(cap, INT_MAX));
+    impl.pCount->onFree = [&impl]
     {
-        strError = text[0] ? text : "the web server did not start";
-        return false;
-    }
-    RegisterFeatures();
-    return true;
-}
+        if (std::exchange(impl.waitingForPlace, false))
+            impl.Accept();
+    };
+    for (auto [pName, pTimeout] : {std::pair("CORVAN_TEST_SEND_TIMEOUT_MS", &impl.routes.sendTimeout),
+                                   std::pair("CORVAN_TEST_HEAD_TIMEOUT_MS", &impl.routes.headTimeout)})
+        *pTimeout =
+            std::chrono::milliseconds(TestLimits::FromEnvironment(pName, static_cast<std::size_t>(pTimeout->count())));
 
-void CFileServer::RegisterFeatures()
-{
+    // Every route is in place before the first connection is accepted.
     if (m_liveReloadWanted)
     {
-        m_pLiveReload = std::make_unique<CLiveReload>(m_strRoot, m_port);
-        m_pLiveReload->Start(m_pContext);
-        const CLiveReload* pLiveReload = m_pLiveReload.get();
-        m_staticFiles.SetPageTag([pLiveReload](const mg_connection* pConnection)
-                                 { return pLiveReload->PageTagFor(pConnection); });
+        impl.pLiveReload = std::make_unique<CLiveReload>(m_strRoot, port, impl.loop);
+        impl.pLiveReload->AddRoutes(impl.routes);
+        impl.staticFiles.SetPageTag(impl.pLiveReload->PageTag());
     }
-    // Last: it takes every target the features above did not.
-    m_staticFiles.Register(m_pContext);
+    impl.routes.fallback = [&impl](const CRequest& request) { return impl.staticFiles.Answer(request); };
+
+    boost::system::error_code error;
+    impl.acceptor.open(tcp::v4(), error);
+    if (!error)
+    {
+        LoopbackPort::PrepareListener(static_cast<std::uintptr_t>(impl.acceptor.native_handle()));
+        impl.acceptor.bind(tcp::endpoint(net::ip::address_v4::loopback(), static_cast<unsigned short>(port)), error);
+    }
+    // Connections not yet accepted: a burst beyond this costs its latecomers a second (their SYN
+    // is dropped and sent again).
+    if (!error)
+        impl.acceptor.listen(1024, error);
+    if (error)
+    {
+        strError = "cannot listen on port " + std::to_string(port) + ": " + error.message();
+        m_pImpl.reset();
+        return false;
+    }
+    if (impl.pLiveReload)
+        impl.pLiveReload->Start();
+    impl.Accept();
+    impl.thread = std::thread([&impl] { impl.loop.run(); });
+    return true;
 }
 
 void CFileServer::Stop()
 {
-    // No more messages to sockets, then civetweb closes them (and calls back into live reload).
-    if (m_pLiveReload)
-        m_pLiveReload->Stop();
-    if (m_pContext)
-    {
-        // civetweb's listening thread looks for the stop only when a connection arrives or after
-        // waiting two seconds for one: knock until it has seen it, and an idle server stops at once.
-        std::atomic<bool> stopped{false};
-        std::thread knocker(
-            [this, &stopped]
-            {
-                while (!stopped.load())
-                {
-                    ServerPlatform::KnockOnLoopbackPort(m_port);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-            });
-        mg_stop(m_pContext);
-        stopped = true;
-        knocker.join();
-    }
-    m_pContext = nullptr;
-    m_staticFiles.SetPageTag(nullptr);
-    m_pLiveReload.reset();
-}
-
-// What every request needs before its route's owner sees it: a head framed beyond doubt, GET or
-// HEAD, a loopback Host, and a target that decodes to a visible path below the folder. 0 lets
-// civetweb hand it to that owner.
-int CFileServer::BeginRequest(mg_connection* pConnection)
-{
-    const mg_request_info* pInfo = mg_get_request_info(pConnection);
-    CRequest& request = CurrentRequest();
-    request.pConnection = pConnection;
-    request.isHead = std::strcmp(pInfo->request_method, "HEAD") == 0;
-    const int framing = RequestFraming::Check(pInfo);
-    // Only GET and HEAD are served, and neither needs a body: one is never read. Closing after the
-    // answer is what keeps a body (and anything hidden in it) from being taken for the next request,
-    // and a client that trickles one from holding a worker.
-    const bool carriesBody = RequestFraming::CarriesBody(pInfo);
-    request.keepAlive = ClientKeepsAlive(pConnection);
-    if (framing || carriesBody || (request.keepAlive && Of(pConnection).WorkersScarce()))
-    {
-        // Not for the client's own "close" or "Upgrade": civetweb follows those itself, and a
-        // closing mark would end a socket right after its handshake.
-        request.keepAlive = false;
-        mg_disable_keep_alive(pConnection);
-    }
-
-    if (framing)
-        return SendError(request, framing);
-    if (const int status = CheckHost(pInfo))
-        return SendError(request, status);
-    if (!request.isHead && std::strcmp(pInfo->request_method, "GET") != 0)
-        return SendError(request, 405, "Allow", "GET, HEAD");
-    if (carriesBody && mg_get_header(pConnection, "Upgrade"))
-        return SendError(request, 400); // a socket's frames would follow a body nobody reads
-    switch (HttpRules::DecodeTarget(pInfo->request_uri, request.target))
-    {
-    case HttpRules::ETarget::BadRequest:
-        return SendError(request, 400);
-    case HttpRules::ETarget::Hidden:
-        return SendError(request, 404);
-    case HttpRules::ETarget::Ok:
-        break;
-    }
-    return 0;
-}
-
-CFileServer& CFileServer::Of(const mg_connection* pConnection)
-{
-    return *static_cast<CFileServer*>(mg_get_user_data(mg_get_context(pConnection)));
-}
-
-int CFileServer::ConnectionOpened(const mg_connection* pConnection, void**)
-{
-    Of(pConnection).m_openConnections.fetch_add(1, std::memory_order_relaxed);
-    return 0;
-}
-
-void CFileServer::ConnectionClosed(const mg_connection* pConnection)
-{
-    Of(pConnection).m_openConnections.fetch_sub(1, std::memory_order_relaxed);
-}
-
-int CFileServer::HttpError(mg_connection* pConnection, int status, const char*)
-{
-    // civetweb's own refusals (malformed request lines, oversized heads, bad versions): same shape
-    // as ours, and the connection ends because the request could not be framed.
-    const mg_request_info* pInfo = mg_get_request_info(pConnection);
-    const char* pMethod = pInfo ? pInfo->request_method : nullptr;
-    CRequest request;
-    request.pConnection = pConnection;
-    request.keepAlive = false;
-    mg_disable_keep_alive(pConnection);
-    // A 400 means civetweb could not parse the request, so its first word is no method to trust:
-    // the answer carries its body, whatever that word was.
-    request.isHead = status != 400 && pMethod && std::strcmp(pMethod, "HEAD") == 0;
-    const bool knownMethod = pMethod && (std::strcmp(pMethod, "GET") == 0 || std::strcmp(pMethod, "HEAD") == 0);
-    // civetweb refuses methods it does not know (TRACE among them) as malformed; to the client
-    // they are just methods this server does not allow.
-    if (status == 400 && pMethod && *pMethod && !knownMethod &&
-        std::all_of(pMethod, pMethod + std::strlen(pMethod), [](char c) { return c >= 'A' && c <= 'Z'; }))
-        SendError(request, 405, "Allow", "GET, HEAD");
-    else // civetweb says 411 for a Content-Length that is no number: the request is malformed
-        SendError(request, status == 411 ? 400 : status);
-    return 0;
+    if (!m_pImpl)
+        return;
+    CImpl& impl = *m_pImpl;
+    net::post(impl.loop, [&impl] { impl.StopOnLoop(); });
+    if (impl.thread.joinable())
+        impl.thread.join();
+    if (impl.pLiveReload)
+        impl.pLiveReload->StopWatching();
+    m_pImpl.reset();
 }
 
 } // namespace Corvan

@@ -1,7 +1,5 @@
 #include "server/ConditionalRequest.h"
 
-#include <civetweb.h>
-
 namespace Corvan
 {
 namespace ConditionalRequest
@@ -11,9 +9,9 @@ namespace
 {
 
 // If-Range: a range applies only to the version of the file the client already holds.
-bool RangeStillApplies(const mg_connection* pConnection, const std::string& etag, std::int64_t mtimeSeconds)
+bool RangeStillApplies(const CRequest& request, const std::string& etag, std::int64_t mtimeSeconds)
 {
-    const char* pIfRange = mg_get_header(pConnection, "If-Range");
+    const char* pIfRange = request.Header("If-Range");
     if (!pIfRange)
         return true;
     if (pIfRange[0] == '"' || pIfRange[0] == 'W')
@@ -24,11 +22,11 @@ bool RangeStillApplies(const mg_connection* pConnection, const std::string& etag
 
 } // namespace
 
-bool IsNotModified(const mg_connection* pConnection, const std::string& etag, std::int64_t mtimeSeconds)
+bool IsNotModified(const CRequest& request, const std::string& etag, std::int64_t mtimeSeconds)
 {
-    if (const char* pIfNoneMatch = mg_get_header(pConnection, "If-None-Match"))
+    if (const char* pIfNoneMatch = request.Header("If-None-Match"))
         return HttpRules::ETagListMatches(pIfNoneMatch, etag);
-    if (const char* pIfModifiedSince = mg_get_header(pConnection, "If-Modified-Since"))
+    if (const char* pIfModifiedSince = request.Header("If-Modified-Since"))
     {
         std::int64_t since = 0;
         return HttpRules::ParseHttpDate(pIfModifiedSince, since) && mtimeSeconds <= since;
@@ -36,12 +34,12 @@ bool IsNotModified(const mg_connection* pConnection, const std::string& etag, st
     return false;
 }
 
-HttpRules::ERange WantedRange(const mg_connection* pConnection, const std::string& etag, std::int64_t mtimeSeconds,
+HttpRules::ERange WantedRange(const CRequest& request, const std::string& etag, std::int64_t mtimeSeconds,
                               std::int64_t size, std::int64_t& first, std::int64_t& last)
 {
     HttpRules::ERange range = HttpRules::ERange::Whole;
-    const char* pRange = mg_get_header(pConnection, "Range");
-    if (pRange && RangeStillApplies(pConnection, etag, mtimeSeconds))
+    const char* pRange = request.Header("Range");
+    if (pRange && RangeStillApplies(request, etag, mtimeSeconds))
         range = HttpRules::ParseRange(pRange, size, first, last);
     if (range == HttpRules::ERange::Whole)
     {

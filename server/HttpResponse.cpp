@@ -1,14 +1,6 @@
 #include "server/HttpResponse.h"
 
-#include "platform/ServerPlatform.h"
-
-#include <civetweb.h>
-
-#include <algorithm>
-#include <cstring>
 #include <ctime>
-#include <memory>
-#include <strings.h>
 
 namespace Corvan
 {
@@ -16,17 +8,12 @@ namespace Corvan
 namespace
 {
 
-// Large enough that a big file streams in few sends (256 KiB measured best on loopback), small
-// enough that a 1 GiB download costs a quarter MiB of memory.
-constexpr std::size_t ChunkSize = 256 * 1024;
-// Head plus a small file in one send from the stack. Small, because every stack page a worker
-// touches stays with it for good, and there are hundreds of workers.
-constexpr std::size_t SmallSize = 4 * 1024;
-
 const char* ReasonPhrase(int status)
 {
     switch (status)
     {
+    case 101:
+        return "Switching Protocols";
     case 200:
         return "OK";
     case 206:
@@ -45,24 +32,16 @@ const char* ReasonPhrase(int status)
         return "Method Not Allowed";
     case 408:
         return "Request Timeout";
-    case 411:
-        return "Length Required";
     case 413:
         return "Content Too Large";
     case 414:
         return "URI Too Long";
     case 416:
         return "Range Not Satisfiable";
-    case 417:
-        return "Expectation Failed";
-    case 426:
-        return "Upgrade Required";
     case 431:
         return "Request Header Fields Too Large";
     case 500:
         return "Internal Server Error";
-    case 501:
-        return "Not Implemented";
     case 503:
         return "Service Unavailable";
     case 505:
@@ -72,11 +51,11 @@ const char* ReasonPhrase(int status)
     }
 }
 
-// The Date header changes once a second; formatting it once per second per thread is enough.
+// The Date header changes once a second; the server answers on one thread.
 const char* CurrentHttpDate()
 {
-    thread_local std::int64_t cachedSecond = -1;
-    thread_local char cachedText[HttpRules::HttpDateSize];
+    static std::int64_t cachedSecond = -1;
+    static char cachedText[HttpRules::HttpDateSize];
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     if (now != cachedSecond)
     {
@@ -86,41 +65,10 @@ const char* CurrentHttpDate()
     return cachedText;
 }
 
-bool HasToken(const char* pList, const char* pToken)
-{
-    const std::size_t tokenLength = std::strlen(pToken);
-    const char* p = pList;
-    while (*p)
-    {
-        while (*p == ' ' || *p == '\t' || *p == ',')
-            ++p;
-        const char* pBegin = p;
-        while (*p && *p != ',' && *p != ' ' && *p != '\t')
-            ++p;
-        if (static_cast<std::size_t>(p - pBegin) == tokenLength && strncasecmp(pBegin, pToken, tokenLength) == 0)
-            return true;
-    }
-    return false;
-}
-
-bool IsHttp11(const mg_connection* pConnection)
-{
-    const char* pVersion = mg_get_request_info(pConnection)->http_version;
-    return pVersion && std::strcmp(pVersion, "1.1") == 0;
-}
-
 } // namespace
 
-bool ClientKeepsAlive(const mg_connection* pConnection)
-{
-    const char* pHeader = mg_get_header(pConnection, "Connection");
-    if (pHeader)
-        return HasToken(pHeader, "keep-alive");
-    return IsHttp11(pConnection);
-}
-
 CHttpResponse::CHttpResponse(const CRequest& request, int status)
-    : m_pConnection(request.pConnection), m_isHead(request.isHead)
+    : m_status(status), m_isHead(request.isHead), m_keepAlive(request.keepAlive)
 {
     m_head.reserve(512);
     m_head += "HTTP/1.1 ";
@@ -133,7 +81,7 @@ CHttpResponse::CHttpResponse(const CRequest& request, int status)
     Add("Cache-Control", "no-cache");
     if (!request.keepAlive)
         Add("Connection", "close");
-    else if (!IsHttp11(m_pConnection))
+    else if (!request.http11)
         Add("Connection", "keep-alive");
 }
 
@@ -145,104 +93,40 @@ void CHttpResponse::Add(const char* pName, const char* pValue)
     m_head += "\r\n";
 }
 
-bool CHttpResponse::Write(const char* pData, std::size_t size)
-{
-    if (mg_write(m_pConnection, pData, size) == static_cast<int>(size))
-        return true;
-    // civetweb gives up on a client that stops reading for longer than the send timeout and
-    // reports how much it sent. Whatever came next would leave a hole in the body: the connection
-    // ends here, so the client holds an exact prefix and knows it is short.
-    mg_disable_keep_alive(m_pConnection);
-    return false;
-}
-
-void CHttpResponse::Send(const std::string& body)
+void CHttpResponse::SetBody(std::string body)
 {
     m_head += "\r\n";
     if (!m_isHead)
-        m_head += body;
-    Write(m_head.data(), m_head.size());
+        m_text = std::move(body);
 }
 
-void CHttpResponse::Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length)
-{
-    Send([&file](char* pBuffer, std::size_t size, std::int64_t offset) { return file.ReadAt(pBuffer, size, offset); },
-         first, length);
-}
-
-void CHttpResponse::Send(const Reader& read, std::int64_t first, std::int64_t length)
+void CHttpResponse::SetBody(std::unique_ptr<CBodySource> pSource, std::int64_t first, std::int64_t length)
 {
     m_head += "\r\n";
-    if (m_isHead || length == 0)
-    {
-        Write(m_head.data(), m_head.size());
+    if (m_isHead || length <= 0)
         return;
-    }
-    // Small answers go out in one send from the stack; larger ones through a heap buffer as large
-    // as the answer, up to a chunk, which is given back when the answer is done.
-    const std::size_t total = m_head.size() + static_cast<std::size_t>(std::min<std::int64_t>(length, ChunkSize));
-    if (total <= SmallSize)
-    {
-        char smallBuffer[SmallSize];
-        StreamFile(read, first, length, smallBuffer, SmallSize);
-        return;
-    }
-    std::unique_ptr<char[]> pLarge(new char[total]);
-    StreamFile(read, first, length, pLarge.get(), total);
+    m_pSource = std::move(pSource);
+    m_first = first;
+    m_length = length;
 }
 
-bool CHttpResponse::StreamFile(const Reader& read, std::int64_t first, std::int64_t length, char* pBuffer,
-                               std::size_t capacity)
-{
-    std::size_t filled = 0;
-    if (m_head.size() < capacity / 2)
-    {
-        std::memcpy(pBuffer, m_head.data(), m_head.size());
-        filled = m_head.size();
-    }
-    else if (!Write(m_head.data(), m_head.size()))
-    {
-        return false;
-    }
-    std::int64_t offset = first;
-    std::int64_t remaining = length;
-    while (remaining > 0)
-    {
-        const std::size_t wanted =
-            static_cast<std::size_t>(std::min<std::int64_t>(remaining, static_cast<std::int64_t>(capacity - filled)));
-        const long long count = read(pBuffer + filled, wanted, offset);
-        if (count <= 0)
-        {
-            // The file shrank while we sent it: the promised length cannot be kept, so the
-            // connection must end for the client to notice.
-            if (filled > 0)
-                Write(pBuffer, filled);
-            mg_disable_keep_alive(m_pConnection);
-            return false;
-        }
-        offset += count;
-        remaining -= count;
-        filled += static_cast<std::size_t>(count);
-        if (filled == capacity || remaining == 0)
-        {
-            if (!Write(pBuffer, filled))
-                return false;
-            filled = 0;
-        }
-    }
-    return true;
-}
-
-int SendError(const CRequest& request, int status, const char* pExtraName, const std::string& extraValue)
+CHttpResponse ErrorResponse(const CRequest& request, int status, const char* pExtraName, const std::string& extraValue)
 {
     CHttpResponse response(request, status);
-    const std::string body = std::to_string(status) + " " + ReasonPhrase(status) + "\n";
+    std::string body = std::to_string(status) + " " + ReasonPhrase(status) + "\n";
     response.Add("Content-Type", "text/plain; charset=utf-8");
     response.Add("Content-Length", static_cast<std::int64_t>(body.size()));
     if (pExtraName)
         response.Add(pExtraName, extraValue);
-    response.Send(body);
-    return status;
+    response.SetBody(std::move(body));
+    return response;
+}
+
+CHttpResponse ClosingErrorResponse(int status)
+{
+    CRequest request;
+    request.keepAlive = false;
+    return ErrorResponse(request, status);
 }
 
 } // namespace Corvan

@@ -1,23 +1,26 @@
 #pragma once
 
-// Writing answers: the head is collected and goes out in the same send as the start of the body;
-// files stream in large chunks. Every answer carries Date and Cache-Control: no-cache.
+// An answer as a route gives it: the head, collected here, and a body that is either text or
+// read like a file, piece by piece, as the client takes it. The connection sends it (the head in
+// the same send as the start of the body). Every answer carries Date and Cache-Control: no-cache.
 
 #include "server/Request.h"
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
-
-struct mg_connection;
 
 namespace Corvan
 {
 
-namespace ServerPlatform
+// A body that is read like a file. Reads up to `length` bytes at `offset`: the count, 0 at the
+// end, -1 on error. A short count only means "call again".
+class CBodySource
 {
-class CReadOnlyFile;
-}
+public:
+    virtual ~CBodySource() = default;
+    virtual long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const = 0;
+};
 
 class CHttpResponse
 {
@@ -28,33 +31,37 @@ public:
     void Add(const char* pName, const std::string& value) { Add(pName, value.c_str()); }
     void Add(const char* pName, std::int64_t value) { Add(pName, std::to_string(value)); }
 
-    // Sends the head and, unless this answers HEAD, `body`.
-    void Send(const std::string& body);
-    // Sends the head and `length` bytes of `file` from `first`, in as few sends as the chunk allows.
-    // A file that shrinks meanwhile ends the connection, so the client sees a short answer, never
-    // one with a hole.
-    void Send(const ServerPlatform::CReadOnlyFile& file, std::int64_t first, std::int64_t length);
-    // A body that is read like a file, from anything with CReadOnlyFile::ReadAt's contract.
-    using Reader = std::function<long long(char* pBuffer, std::size_t length, std::int64_t offset)>;
-    void Send(const Reader& read, std::int64_t first, std::int64_t length);
+    // The body, unless this answers HEAD.
+    void SetBody(std::string body);
+    // `length` bytes of `pSource` from `first`. Should the source end early, the connection ends,
+    // so the client holds an exact prefix and knows it is short.
+    void SetBody(std::unique_ptr<CBodySource> pSource, std::int64_t first, std::int64_t length);
+
+    int Status() const { return m_status; }
+    bool KeepAlive() const { return m_keepAlive; }
+    // The head through its blank line; after it the text body, if any.
+    std::string& Head() { return m_head; }
+    const std::string& TextBody() const { return m_text; }
+    const CBodySource* Source() const { return m_pSource.get(); }
+    std::int64_t First() const { return m_first; }
+    std::int64_t Length() const { return m_length; }
 
 private:
-    // Sends `size` bytes whole, or fails and ends the connection after the answer.
-    bool Write(const char* pData, std::size_t size);
-    bool StreamFile(const Reader& read, std::int64_t first, std::int64_t length, char* pBuffer, std::size_t capacity);
-
-    mg_connection* m_pConnection;
+    int m_status;
     bool m_isHead;
+    bool m_keepAlive;
     std::string m_head;
+    std::string m_text;
+    std::unique_ptr<CBodySource> m_pSource;
+    std::int64_t m_first = 0;
+    std::int64_t m_length = 0;
 };
 
 // A short plain-text answer for `status`, with one extra header if `pExtraName` is given.
-// Returns `status`, as civetweb's handlers do.
-int SendError(const CRequest& request, int status, const char* pExtraName = nullptr,
-              const std::string& extraValue = std::string());
+CHttpResponse ErrorResponse(const CRequest& request, int status, const char* pExtraName = nullptr,
+                            const std::string& extraValue = std::string());
 
-// Whether civetweb keeps this connection open after the answer (its own rule), so that the
-// Connection header announces what really happens.
-bool ClientKeepsAlive(const mg_connection* pConnection);
+// The same for a connection that ends after it (a request that could not be framed or read).
+CHttpResponse ClosingErrorResponse(int status);
 
 } // namespace Corvan

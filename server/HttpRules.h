@@ -34,8 +34,8 @@ struct CTarget
 
 // Decodes a raw origin-form request target (the path, without the query) exactly once. Refuses
 // anything that is not a plain path below the served folder: other forms, "//" or "/\" at the
-// start, bad or NUL escapes, backslashes, control characters, "." and ".." segments, invalid or
-// overlong UTF-8.
+// start, bad or NUL escapes, backslashes, raw control characters, "." and ".." segments. Escaped
+// bytes may be any others: a name need not be UTF-8.
 ETarget DecodeTarget(const char* pRaw, CTarget& target);
 
 // Content-Type for a file name, by its extension (case-insensitive); application/octet-stream
@@ -47,9 +47,6 @@ const char* MimeType(const std::string& fileName);
 std::string PercentEncode(const std::string& text);
 
 std::string HtmlEscape(const std::string& text);
-
-// True for well-formed UTF-8: no overlong forms, surrogates or code points above U+10FFFF.
-bool IsValidUtf8(const std::string& text);
 
 // "Sun, 06 Nov 1994 08:49:37 GMT"; the buffer needs HttpDateSize bytes.
 void FormatHttpDate(std::int64_t secondsSinceEpoch, char* pBuffer);

@@ -1,10 +1,10 @@
 #include "server/RequestFraming.h"
 
-#include <civetweb.h>
+#include "server/Request.h"
+#include "server/TextRules.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <strings.h>
 
 namespace Corvan
 {
@@ -14,86 +14,97 @@ namespace RequestFraming
 namespace
 {
 
-const char* LineEnd(const char* pText)
-{
-    return pText + std::strlen(pText);
-}
-
-// civetweb parses the head in place: each line it reads loses its "\r\n" (or bare "\n") to NULs,
-// and the blank line that ends the head keeps its '\r' but loses its '\n'. It stops without a word
-// at a line that starts with white space (an obsolete folded line) or once its header slots are
-// full; the lines it did not read then still follow the last header it kept. The head holds no NUL
-// of its own: civetweb refuses control characters in it.
-bool StoppedEarly(const mg_request_info* pRequest)
-{
-    const int count = pRequest->num_headers;
-    if (count <= 0)
-        return false;
-    const mg_header& last = pRequest->http_headers[count - 1];
-    // Whether lines end in a bare "\n" shows in how the line before the last one ended.
-    const char* pPreviousEnd =
-        count > 1 ? LineEnd(pRequest->http_headers[count - 2].value) : LineEnd(pRequest->http_version);
-    const bool bareNewlines = last.name - pPreviousEnd == 1;
-    const char* pNext = LineEnd(last.value) + (bareNewlines ? 1 : 2);
-    return !(pNext[0] == '\0' || (pNext[0] == '\r' && pNext[1] == '\0'));
-}
-
 // Digits only, optionally followed by blanks; false for a sign, a list, or more than fits.
-bool ParseLength(const char* pText, std::int64_t& length)
+bool ParseLength(std::string_view text, std::int64_t& length)
 {
     length = 0;
-    const char* p = pText;
-    for (; *p >= '0' && *p <= '9'; ++p)
+    std::size_t at = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
     {
         if (length > (INT64_MAX - 9) / 10)
             return false;
-        length = length * 10 + (*p - '0');
+        length = length * 10 + (text[at] - '0');
     }
-    if (p == pText)
+    if (at == 0)
         return false;
-    while (*p == ' ')
-        ++p;
-    return *p == '\0';
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+        ++at;
+    return at == text.size();
 }
 
-int CountHeaders(const mg_request_info* pRequest, const char* pName, const char** ppValue)
+// The last coding of a Transfer-Encoding list.
+std::string_view LastCoding(std::string_view list)
 {
-    int count = 0;
-    for (int i = 0; i < pRequest->num_headers; ++i)
-    {
-        if (strcasecmp(pRequest->http_headers[i].name, pName) == 0)
-        {
-            *ppValue = pRequest->http_headers[i].value;
-            ++count;
-        }
-    }
-    return count;
+    const std::size_t comma = list.rfind(',');
+    std::string_view last = comma == std::string_view::npos ? list : list.substr(comma + 1);
+    while (!last.empty() && (last.front() == ' ' || last.front() == '\t'))
+        last.remove_prefix(1);
+    while (!last.empty() && (last.back() == ' ' || last.back() == '\t'))
+        last.remove_suffix(1);
+    return last;
 }
 
 } // namespace
 
-int Check(const mg_request_info* pRequest)
+std::size_t HeadLength(std::string_view data)
 {
-    if (StoppedEarly(pRequest))
-        return pRequest->num_headers == MG_MAX_HEADERS ? 431 : 400;
-    const char* pLength = nullptr;
-    const char* pEncoding = nullptr;
-    const int lengths = CountHeaders(pRequest, "Content-Length", &pLength);
-    if (lengths == 0)
-        return 0;
+    for (std::size_t at = data.find('\n'); at != std::string_view::npos; at = data.find('\n', at + 1))
+    {
+        if (at + 1 < data.size() && data[at + 1] == '\n')
+            return at + 2;
+        if (at + 2 < data.size() && data[at + 1] == '\r' && data[at + 2] == '\n')
+            return at + 3;
+    }
+    return 0;
+}
+
+int CheckHead(std::string_view head)
+{
+    // A version this server does not speak, told apart from a malformed request line.
+    const std::string_view requestLine = head.substr(0, head.find('\r'));
+    const std::string_view version = requestLine.substr(std::min(requestLine.size(), requestLine.rfind(' ') + 1));
+    if (version.size() == 8 && version.compare(0, 5, "HTTP/") == 0 && version[5] >= '0' && version[5] <= '9' &&
+        version[6] == '.' && version[7] >= '0' && version[7] <= '9' && version != "HTTP/1.1" && version != "HTTP/1.0")
+        return 505;
+    int lines = -1; // the request line is no header line
+    for (std::size_t begin = 0; begin < head.size();)
+    {
+        const std::size_t end = head.find('\n', begin);
+        if (end == std::string_view::npos || end == begin || head[end - 1] != '\r')
+            return 400;
+        if (end == begin + 1)
+            break; // the blank line
+        if (head[begin] == ' ' || head[begin] == '\t')
+            return 400; // a folded line continues the one before it
+        if (head.substr(begin, end - 1 - begin).find('\r') != std::string_view::npos)
+            return 400;
+        if (++lines > MaxHeaderLines)
+            return 431;
+        begin = end + 1;
+    }
+    return 0;
+}
+
+int CheckBodyLength(const CRequest& request)
+{
+    const int lengths = request.CountHeaders("Content-Length");
+    const int encodings = request.CountHeaders("Transfer-Encoding");
     std::int64_t length = 0;
-    if (lengths > 1 || CountHeaders(pRequest, "Transfer-Encoding", &pEncoding) > 0 || !ParseLength(pLength, length))
+    if (lengths > 1 || (lengths == 1 && (encodings > 0 || !ParseLength(request.Header("Content-Length"), length))))
+        return 400;
+    if (encodings > 1 ||
+        (encodings == 1 && !TextRules::EqualsNoCase(LastCoding(request.Header("Transfer-Encoding")), "chunked")))
         return 400;
     return 0;
 }
 
-bool CarriesBody(const mg_request_info* pRequest)
+bool CarriesBody(const CRequest& request)
 {
-    const char* pValue = nullptr;
-    if (CountHeaders(pRequest, "Transfer-Encoding", &pValue) > 0)
+    if (request.Header("Transfer-Encoding"))
         return true;
     std::int64_t length = 0;
-    return CountHeaders(pRequest, "Content-Length", &pValue) > 0 && (!ParseLength(pValue, length) || length > 0);
+    const char* pLength = request.Header("Content-Length");
+    return pLength && (!ParseLength(pLength, length) || length > 0);
 }
 
 } // namespace RequestFraming

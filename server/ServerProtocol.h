@@ -1,7 +1,7 @@
 #pragma once
 
 // What the server program tells whoever started it. Shared by the server and the launcher, so
-// neither side guesses at the other's words. Plain C++: no Qt, no civetweb.
+// neither side guesses at the other's words. Plain C++: no Qt, no network library.
 //
 // On success the server prints exactly one line to standard output, flushed, once it accepts
 // connections:   Serving <absolute folder> at http://localhost:<port>/

@@ -1,9 +1,10 @@
 #include "server/ServerStart.h"
 
-#include "platform/ServerPlatform.h"
+#include "platform/FileLimit.h"
+#include "platform/LoopbackPort.h"
+#include "platform/ServedFolder.h"
+#include "platform/StopRequest.h"
 #include "server/CFileServer.h"
-
-#include <civetweb.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -16,15 +17,15 @@ namespace ServerStart
 
 ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, std::string& strError)
 {
-    if (!ServerPlatform::CurrentFolder(strFolder, strError) || !ServerPlatform::CanServeFolder(strFolder, strError))
+    if (!ServedFolder::Current(strFolder, strError) || !ServedFolder::CanServe(strFolder, strError))
         return ServerProtocol::ExitBadFolder;
-    switch (ServerPlatform::CheckLoopbackPort(port, strError))
+    switch (LoopbackPort::Check(port, strError))
     {
-    case ServerPlatform::EPortCheck::InUse:
+    case LoopbackPort::EState::InUse:
         return ServerProtocol::ExitPortInUse;
-    case ServerPlatform::EPortCheck::OtherError:
+    case LoopbackPort::EState::OtherError:
         return ServerProtocol::ExitFailure;
-    case ServerPlatform::EPortCheck::Free:
+    case LoopbackPort::EState::Free:
         break;
     }
     return ServerProtocol::ExitOk;
@@ -32,10 +33,9 @@ ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, st
 
 void Prepare()
 {
-    ServerPlatform::ReleaseWorkingDirectory();
-    ServerPlatform::BlockStopSignals();
-    ServerPlatform::RaiseOpenFileLimit();
-    mg_init_library(0);
+    ServedFolder::ReleaseWorkingDirectory();
+    StopRequest::Block();
+    FileLimit::Raise();
 }
 
 ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strError)
@@ -43,7 +43,7 @@ ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strEr
     if (server.Start(port, strError))
         return ServerProtocol::ExitOk;
     // Someone may have taken the port between the check and the start.
-    if (ServerPlatform::CheckLoopbackPort(port, strError) == ServerPlatform::EPortCheck::InUse)
+    if (LoopbackPort::Check(port, strError) == LoopbackPort::EState::InUse)
         return ServerProtocol::ExitPortInUse;
     strError = "cannot start the web server: " + strError;
     return ServerProtocol::ExitFailure;
@@ -51,9 +51,9 @@ ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strEr
 
 void WaitForStop()
 {
-    ServerPlatform::WaitForStopSignal();
-    // A stop waits for workers to finish their sends; a slow client must not hold the process
-    // past its promised second.
+    StopRequest::Wait();
+    // The stop closes live pages and ends the loop at once; should anything hold it, the process
+    // still ends within its promised second.
     std::thread(
         []
         {
@@ -61,11 +61,6 @@ void WaitForStop()
             std::_Exit(ServerProtocol::ExitOk);
         })
         .detach();
-}
-
-void Finish()
-{
-    mg_exit_library();
 }
 
 } // namespace ServerStart

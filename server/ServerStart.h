@@ -20,18 +20,15 @@ namespace ServerStart
 ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, std::string& strError);
 
 // Readies the process before any thread starts: stop signals wait for WaitForStop, the open-file
-// limit is raised as far as allowed, civetweb is set up.
+// limit is raised as far as allowed.
 void Prepare();
 
 // Starts `server` on the port; ExitOk, or the exit code and the reason.
 ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strError);
 
-// Blocks until a stop signal, then makes sure the process ends within a second even while a slow
-// client holds a worker in the server's stop.
+// Blocks until a stop signal, then makes sure the process ends within a second whatever the
+// server's stop meets.
 void WaitForStop();
-
-// After the server has stopped.
-void Finish();
 
 } // namespace ServerStart
 } // namespace Corvan

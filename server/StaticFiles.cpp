@@ -5,7 +5,7 @@
 #include "server/HtmlInjection.h"
 #include "server/HttpResponse.h"
 
-#include <civetweb.h>
+#include "platform/ServedFiles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,13 +19,27 @@ namespace Corvan
 namespace
 {
 
+class CFileSource : public CBodySource
+{
+public:
+    explicit CFileSource(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile) : m_pFile(std::move(pFile)) {}
+    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const override
+    {
+        return m_pFile->ReadAt(pBuffer, length, offset);
+    }
+
+private:
+    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
+};
+
 // A page with the tag in it, read like a file: the page's bytes up to the tag's place, the tag,
 // then the rest. Only the place is looked for first (reading the page once in pieces), so a page
 // of any size costs a streamed file's memory.
-class CTaggedPage
+class CTaggedPage : public CBodySource
 {
 public:
-    CTaggedPage(const ServerPlatform::CReadOnlyFile& file, const char* pTag) : m_file(file), m_pTag(pTag)
+    CTaggedPage(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, const char* pTag)
+        : m_pFile(std::move(pFile)), m_pTag(pTag)
     {
         m_at = FindPlace();
         if (m_at < 0)
@@ -33,13 +47,13 @@ public:
         m_tagLength = static_cast<std::int64_t>(std::strlen(m_pTag));
     }
 
-    std::int64_t Size() const { return m_file.Info().size + m_tagLength; }
+    std::int64_t Size() const { return m_pFile->Info().size + m_tagLength; }
 
-    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const
+    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const override
     {
         if (offset < m_at)
-            return m_file.ReadAt(pBuffer, static_cast<std::size_t>(std::min<std::int64_t>(length, m_at - offset)),
-                                 offset);
+            return m_pFile->ReadAt(pBuffer, static_cast<std::size_t>(std::min<std::int64_t>(length, m_at - offset)),
+                                   offset);
         if (offset < m_at + m_tagLength)
         {
             const std::size_t count =
@@ -47,7 +61,7 @@ public:
             std::memcpy(pBuffer, m_pTag + (offset - m_at), count);
             return static_cast<long long>(count);
         }
-        return m_file.ReadAt(pBuffer, length, offset - m_tagLength);
+        return m_pFile->ReadAt(pBuffer, length, offset - m_tagLength);
     }
 
 private:
@@ -57,10 +71,10 @@ private:
         constexpr std::size_t Piece = 64 * 1024;
         const std::unique_ptr<char[]> pPiece(new char[Piece]);
         HtmlInjection::CBodyEndFinder finder;
-        const std::int64_t size = m_file.Info().size;
+        const std::int64_t size = m_pFile->Info().size;
         for (std::int64_t offset = 0; offset < size;)
         {
-            const long long count = m_file.ReadAt(pPiece.get(), std::min<std::size_t>(Piece, size - offset), offset);
+            const long long count = m_pFile->ReadAt(pPiece.get(), std::min<std::size_t>(Piece, size - offset), offset);
             if (count <= 0)
                 return -1;
             finder.Feed(pPiece.get(), static_cast<std::size_t>(count));
@@ -70,7 +84,7 @@ private:
         return at == HtmlInjection::CBodyEndFinder::Unchanged ? -1 : static_cast<std::int64_t>(at);
     }
 
-    const ServerPlatform::CReadOnlyFile& m_file;
+    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
     const char* m_pTag;
     std::int64_t m_at = -1;
     std::int64_t m_tagLength = 0;
@@ -78,61 +92,50 @@ private:
 
 // The file may well exist: saying 404 would tell the page it does not. The connection ends, which
 // also gives back a descriptor.
-int SendUnavailable(const CRequest& request)
+CHttpResponse Unavailable(const CRequest& request)
 {
-    mg_disable_keep_alive(request.pConnection);
     CRequest closing = request;
     closing.keepAlive = false;
-    return SendError(closing, 503, "Retry-After", "1");
+    return ErrorResponse(closing, 503, "Retry-After", "1");
 }
 
-int SendPage(const CRequest& request, const std::string& page, const char* pContentType)
+CHttpResponse Page(const CRequest& request, std::string page, const char* pContentType)
 {
     CHttpResponse response(request, 200);
     response.Add("Content-Type", pContentType);
     response.Add("Content-Length", static_cast<std::int64_t>(page.size()));
-    response.Send(page);
-    return 200;
+    response.SetBody(std::move(page));
+    return response;
 }
 
 } // namespace
 
 CStaticFiles::CStaticFiles(std::string strRoot) : m_strRoot(std::move(strRoot)) {}
 
-void CStaticFiles::Register(mg_context* pContext)
-{
-    mg_set_request_handler(pContext, "/", &CStaticFiles::OnRequest, this);
-}
-
-int CStaticFiles::OnRequest(mg_connection*, void* pData)
-{
-    return static_cast<const CStaticFiles*>(pData)->Answer(CurrentRequest());
-}
-
 const char* CStaticFiles::TagFor(const CRequest& request) const
 {
-    return m_pageTag ? m_pageTag(request.pConnection) : nullptr;
+    return m_pageTag.tag && m_pageTag.wants && m_pageTag.wants(request) ? m_pageTag.tag : nullptr;
 }
 
-int CStaticFiles::Answer(const CRequest& request) const
+CHttpResponse CStaticFiles::Answer(const CRequest& request) const
 {
     const HttpRules::CTarget& target = request.target;
     const std::string path = m_strRoot + "/" + target.relativePath;
-    ServerPlatform::CReadOnlyFile file;
-    switch (file.Open(path))
+    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
+    switch (pFile->Open(path))
     {
-    case ServerPlatform::EOpenResult::NotFound:
-        return SendError(request, 404);
-    case ServerPlatform::EOpenResult::Forbidden:
-        return SendError(request, 403);
-    case ServerPlatform::EOpenResult::Unavailable:
-        return SendUnavailable(request);
-    case ServerPlatform::EOpenResult::File:
+    case ServedFiles::EOpenResult::NotFound:
+        return ErrorResponse(request, 404);
+    case ServedFiles::EOpenResult::Forbidden:
+        return ErrorResponse(request, 403);
+    case ServedFiles::EOpenResult::Unavailable:
+        return Unavailable(request);
+    case ServedFiles::EOpenResult::File:
         if (target.endsWithSlash)
-            return SendError(request, 404);
-        return ServeFile(request, file, target.lastSegment,
+            return ErrorResponse(request, 404);
+        return ServeFile(request, std::move(pFile), target.lastSegment,
                          HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr);
-    case ServerPlatform::EOpenResult::Folder:
+    case ServedFiles::EOpenResult::Folder:
         break;
     }
     if (!target.endsWithSlash)
@@ -140,58 +143,57 @@ int CStaticFiles::Answer(const CRequest& request) const
     return AnswerFolder(request, target.relativePath.empty() ? path : path + '/');
 }
 
-int CStaticFiles::RedirectToFolder(const CRequest& request) const
+CHttpResponse CStaticFiles::RedirectToFolder(const CRequest& request) const
 {
     // Relative, so it can never point at another host; the last segment re-encoded, so a ':' in it
     // cannot become a scheme.
     std::string location = HttpRules::PercentEncode(request.target.lastSegment) + "/";
-    const char* pQuery = mg_get_request_info(request.pConnection)->query_string;
-    if (pQuery && *pQuery &&
-        std::none_of(pQuery, pQuery + std::strlen(pQuery),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
-        location += std::string("?") + pQuery;
+    const std::string& query = request.query;
+    if (!query.empty() && std::none_of(query.begin(), query.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        location += "?" + query;
     CHttpResponse response(request, 301);
     response.Add("Location", location);
     response.Add("Content-Length", std::int64_t(0));
-    response.Send(std::string());
-    return 301;
+    response.SetBody(std::string());
+    return response;
 }
 
 // `path` ends with '/'.
-int CStaticFiles::AnswerFolder(const CRequest& request, const std::string& path) const
+CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::string& path) const
 {
     for (const char* pIndex : {"index.html", "index.htm"})
     {
-        ServerPlatform::CReadOnlyFile index;
-        switch (index.Open(path + pIndex))
+        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
+        switch (pIndexFile->Open(path + pIndex))
         {
-        case ServerPlatform::EOpenResult::File:
-            return ServeFile(request, index, pIndex, TagFor(request));
-        case ServerPlatform::EOpenResult::Forbidden:
-            return SendError(request, 403);
-        case ServerPlatform::EOpenResult::Unavailable:
-            return SendUnavailable(request);
+        case ServedFiles::EOpenResult::File:
+            return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request));
+        case ServedFiles::EOpenResult::Forbidden:
+            return ErrorResponse(request, 403);
+        case ServedFiles::EOpenResult::Unavailable:
+            return Unavailable(request);
         default:
             break;
         }
     }
 
-    std::vector<ServerPlatform::CFolderEntry> entries;
-    if (!ServerPlatform::ListFolder(path, entries))
-        return SendError(request, 403);
+    std::vector<ServedFiles::CFolderEntry> entries;
+    if (!ServedFiles::ListFolder(path, entries))
+        return ErrorResponse(request, 403);
     const std::string& relative = request.target.relativePath;
     std::string page = FolderListing::Page("/" + relative + (relative.empty() ? "" : "/"), std::move(entries));
     if (const char* pTag = TagFor(request))
         page = HtmlInjection::InsertBeforeBodyEnd(page, pTag);
-    return SendPage(request, page, "text/html; charset=utf-8");
+    return Page(request, std::move(page), "text/html; charset=utf-8");
 }
 
 // With `pTag` a page goes out whole with the tag in it (no ranges: the file's offsets do not apply
 // to it) under its own validator.
-int CStaticFiles::ServeFile(const CRequest& request, const ServerPlatform::CReadOnlyFile& file,
-                            const std::string& fileName, const char* pTag) const
+CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
+                                      const std::string& fileName, const char* pTag) const
 {
-    const ServerPlatform::CFileInfo& info = file.Info();
+    const ServedFiles::CFileInfo info = pFile->Info();
     std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
     if (info.size > MaxTaggedPageSize)
         pTag = nullptr;
@@ -200,35 +202,34 @@ int CStaticFiles::ServeFile(const CRequest& request, const ServerPlatform::CRead
     char lastModified[HttpRules::HttpDateSize];
     HttpRules::FormatHttpDate(info.mtimeSeconds, lastModified);
 
-    if (ConditionalRequest::IsNotModified(request.pConnection, etag, info.mtimeSeconds))
+    if (ConditionalRequest::IsNotModified(request, etag, info.mtimeSeconds))
     {
         CHttpResponse response(request, 304);
         response.Add("ETag", etag);
         response.Add("Last-Modified", lastModified);
-        response.Send(std::string());
-        return 304;
+        response.SetBody(std::string());
+        return response;
     }
 
     if (pTag)
     {
-        const CTaggedPage page(file, pTag);
+        auto pPage = std::make_unique<CTaggedPage>(std::move(pFile), pTag);
+        const std::int64_t size = pPage->Size();
         CHttpResponse response(request, 200);
         response.Add("Content-Type", HttpRules::MimeType(fileName));
-        response.Add("Content-Length", page.Size());
+        response.Add("Content-Length", size);
         response.Add("ETag", etag);
         response.Add("Last-Modified", lastModified);
         response.Add("Vary", "Sec-Fetch-Dest, Accept");
-        response.Send([&page](char* pBuffer, std::size_t length, std::int64_t offset)
-                      { return page.ReadAt(pBuffer, length, offset); },
-                      0, page.Size());
-        return 200;
+        response.SetBody(std::move(pPage), 0, size);
+        return response;
     }
 
     std::int64_t first = 0, last = 0;
     const HttpRules::ERange range =
-        ConditionalRequest::WantedRange(request.pConnection, etag, info.mtimeSeconds, info.size, first, last);
+        ConditionalRequest::WantedRange(request, etag, info.mtimeSeconds, info.size, first, last);
     if (range == HttpRules::ERange::Unsatisfiable)
-        return SendError(request, 416, "Content-Range", "bytes */" + std::to_string(info.size));
+        return ErrorResponse(request, 416, "Content-Range", "bytes */" + std::to_string(info.size));
     const int status = range == HttpRules::ERange::Partial ? 206 : 200;
     CHttpResponse response(request, status);
     response.Add("Content-Type", HttpRules::MimeType(fileName));
@@ -239,8 +240,8 @@ int CStaticFiles::ServeFile(const CRequest& request, const ServerPlatform::CRead
     response.Add("Accept-Ranges", "bytes");
     response.Add("ETag", etag);
     response.Add("Last-Modified", lastModified);
-    response.Send(file, first, last - first + 1);
-    return status;
+    response.SetBody(std::make_unique<CFileSource>(std::move(pFile)), first, last - first + 1);
+    return response;
 }
 
 } // namespace Corvan

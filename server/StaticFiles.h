@@ -4,48 +4,50 @@
 // or a listing, a folder named without its '/' by a redirect. It owns every target that no other
 // feature took.
 
-#include "platform/ServerPlatform.h"
+#include "server/HttpResponse.h"
 #include "server/Request.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-struct mg_connection;
-struct mg_context;
-
 namespace Corvan
 {
+
+namespace ServedFiles
+{
+class CReadOnlyFile;
+}
+
+// What another feature puts into pages: `tag` goes before the end of a page's body when `wants`
+// says the request shows the page (live reload's script).
+struct CPageTag
+{
+    const char* tag = nullptr;
+    std::function<bool(const CRequest& request)> wants;
+};
 
 class CStaticFiles
 {
 public:
     explicit CStaticFiles(std::string strRoot);
 
-    // The tag a page gets before the end of its body when a request shows it (live reload's
-    // script), or nullptr for none. Called only for pages and listings.
-    using PageTag = std::function<const char*(const mg_connection* pConnection)>;
-    void SetPageTag(PageTag pageTag) { m_pageTag = std::move(pageTag); }
+    void SetPageTag(CPageTag pageTag) { m_pageTag = std::move(pageTag); }
     // A page with the tag is read twice (first to find the tag's place), so its first byte waits
     // for that; larger pages go out untouched at once, with ranges.
     static constexpr std::int64_t MaxTaggedPageSize = 8 * 1024 * 1024;
 
-    // Takes every target on `pContext`. Register it after the other features: civetweb tries
-    // route patterns in the order they were registered.
-    void Register(mg_context* pContext);
+    CHttpResponse Answer(const CRequest& request) const;
 
 private:
-    static int OnRequest(mg_connection* pConnection, void* pData);
-
-    int Answer(const CRequest& request) const;
-    int AnswerFolder(const CRequest& request, const std::string& path) const;
-    int RedirectToFolder(const CRequest& request) const;
-    int ServeFile(const CRequest& request, const ServerPlatform::CReadOnlyFile& file, const std::string& fileName,
-                  const char* pTag) const;
+    CHttpResponse AnswerFolder(const CRequest& request, const std::string& path) const;
+    CHttpResponse RedirectToFolder(const CRequest& request) const;
+    CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
+                            const std::string& fileName, const char* pTag) const;
     const char* TagFor(const CRequest& request) const;
 
     std::string m_strRoot;
-    PageTag m_pageTag;
+    CPageTag m_pageTag;
 };
 
 } // namespace Corvan

@@ -42,6 +42,5 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         ServerStart::WaitForStop();
     }
-    ServerStart::Finish();
     return ServerProtocol::ExitOk;
 }

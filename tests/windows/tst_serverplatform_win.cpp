@@ -8,9 +8,10 @@
 #include <ws2tcpip.h>
 
 #include "WinTestSupport.h"
-#include "platform/ConnectionSocket.h"
 #include "platform/FolderWatcher.h"
-#include "platform/ServerPlatform.h"
+#include "platform/LoopbackPort.h"
+#include "platform/ServedFiles.h"
+#include "platform/ServedFolder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,7 +24,7 @@
 
 using namespace Corvan;
 using namespace Corvan::WinTest;
-using ServerPlatform::EOpenResult;
+using ServedFiles::EOpenResult;
 
 namespace
 {
@@ -84,7 +85,7 @@ void TestFiles(const std::wstring& site)
     const std::string root = Slashes(Utf8(site));
     Check(root.find(FolderUtf8) != std::string::npos, "the folder's name survives the conversion to UTF-8");
 
-    ServerPlatform::CReadOnlyFile page;
+    ServedFiles::CReadOnlyFile page;
     Check(page.Open(root + "/" + PageUtf8) == EOpenResult::File, "a page named beyond ASCII opens");
     char buffer[32] = {};
     Check(page.Info().size == 11 && page.ReadAt(buffer, sizeof buffer, 0) == 11 && std::string(buffer) == "<p>page</p>",
@@ -96,16 +97,16 @@ void TestFiles(const std::wstring& site)
     Check(WriteWide(pagePath, "<p>saved</p>"), "an open page can be written");
     {
         const std::wstring doomed = site + L"\\doomed.html";
-        ServerPlatform::CReadOnlyFile open;
+        ServedFiles::CReadOnlyFile open;
         Check(WriteWide(doomed, "x") && open.Open(root + "/doomed.html") == EOpenResult::File &&
                   DeleteFileW(doomed.c_str()),
               "an open page can be deleted");
     }
 
-    ServerPlatform::CReadOnlyFile folder;
+    ServedFiles::CReadOnlyFile folder;
     Check(folder.Open(root) == EOpenResult::Folder && folder.Open(root + "/.git/") == EOpenResult::Folder,
           "folders open as folders, with or without a trailing separator");
-    ServerPlatform::CReadOnlyFile missing;
+    ServedFiles::CReadOnlyFile missing;
     Check(missing.Open(root + "/missing.html") == EOpenResult::NotFound, "a missing file is not found");
 
     // Names Windows would also take, but which are not the file's own.
@@ -120,12 +121,12 @@ void TestFiles(const std::wstring& site)
     }
     for (const std::string& name : others)
     {
-        ServerPlatform::CReadOnlyFile other;
+        ServedFiles::CReadOnlyFile other;
         Check(other.Open(root + "/" + name) == EOpenResult::NotFound, "not found by another name", name);
     }
 
-    std::vector<ServerPlatform::CFolderEntry> entries;
-    Check(ServerPlatform::ListFolder(root + "/", entries), "the folder lists");
+    std::vector<ServedFiles::CFolderEntry> entries;
+    Check(ServedFiles::ListFolder(root + "/", entries), "the folder lists");
     std::set<std::string> names;
     for (const auto& entry : entries)
         names.insert(entry.name + (entry.isFolder ? "/" : ""));
@@ -136,9 +137,9 @@ void TestFiles(const std::wstring& site)
           listed);
 
     std::string error;
-    Check(!ServerPlatform::CanServeFolder(root + "/missing", error) && !error.empty(),
+    Check(!ServedFolder::CanServe(root + "/missing", error) && !error.empty(),
           "a missing folder cannot be served, with a reason");
-    Check(ServerPlatform::CanServeFolder(root, error), "the site can be served", error);
+    Check(ServedFolder::CanServe(root, error), "the site can be served", error);
 
     // The working folder comes back in UTF-8 with '/' separators; then it is let go of, so that the
     // served folder can be renamed or removed while the server runs.
@@ -146,9 +147,9 @@ void TestFiles(const std::wstring& site)
     GetCurrentDirectoryW(MAX_PATH, before);
     SetCurrentDirectoryW(site.c_str());
     std::string current;
-    Check(ServerPlatform::CurrentFolder(current, error) && current == root, "the current folder", current);
-    ServerPlatform::ReleaseWorkingDirectory();
-    Check(ServerPlatform::CurrentFolder(current, error) && current.find(FolderUtf8) == std::string::npos,
+    Check(ServedFolder::Current(current, error) && current == root, "the current folder", current);
+    ServedFolder::ReleaseWorkingDirectory();
+    Check(ServedFolder::Current(current, error) && current.find(FolderUtf8) == std::string::npos,
           "the served folder is no longer the working folder", current);
     SetCurrentDirectoryW(before);
 }
@@ -158,6 +159,7 @@ void TestPortCheck()
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    LoopbackPort::PrepareListener(holder);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -167,11 +169,15 @@ void TestPortCheck()
     getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
     const int port = ntohs(address.sin_port);
     std::string error;
-    Check(ServerPlatform::CheckLoopbackPort(port, error) == ServerPlatform::EPortCheck::InUse, "a held port is in use",
-          error);
+    Check(LoopbackPort::Check(port, error) == LoopbackPort::EState::InUse, "a held port is in use", error);
+    // Held for the server's exclusive use: even a program that asks to share addresses cannot bind it.
+    const SOCKET intruder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    setsockopt(intruder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    Check(bind(intruder, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0, "the held port is not shared");
+    closesocket(intruder);
     closesocket(holder);
-    Check(ServerPlatform::CheckLoopbackPort(port, error) == ServerPlatform::EPortCheck::Free, "a released port is free",
-          error);
+    Check(LoopbackPort::Check(port, error) == LoopbackPort::EState::Free, "a released port is free", error);
     WSACleanup();
 }
 
@@ -366,58 +372,6 @@ void TestStopRequests()
 
 } // namespace
 
-// Live reload reads its sockets itself: the accepted end of a loopback connection is found by its two
-// ends, reads what the client sent, times out, and a shutdown from another thread ends a waiting read.
-void TestConnectionSocket()
-{
-    WSADATA data;
-    Check(WSAStartup(MAKEWORD(2, 2), &data) == 0, "sockets start");
-    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    Check(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener, 4) == 0 &&
-              getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) == 0,
-          "listen on a loopback port");
-    const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    Check(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "connect");
-    const SOCKET accepted = accept(listener, nullptr, nullptr);
-    sockaddr_in clientEnd{};
-    size = sizeof clientEnd;
-    getsockname(client, reinterpret_cast<sockaddr*>(&clientEnd), &size);
-    const int serverPort = ntohs(address.sin_port), clientPort = ntohs(clientEnd.sin_port);
-
-    ServerPlatform::CConnectionSocket found;
-    Check(found.Find("127.0.0.1", clientPort, serverPort), "the accepted connection is found");
-    ServerPlatform::CConnectionSocket other;
-    Check(!other.Find("127.0.0.1", clientPort + 1, serverPort), "a connection nobody made is not found");
-    Check(!other.Find("not an address", clientPort, serverPort), "a malformed address finds nothing");
-
-    char buffer[16] = {};
-    Check(send(client, "ping", 4, 0) == 4, "the client sends");
-    Check(found.Receive(buffer, sizeof buffer, 2000) == 4 && std::string(buffer, 4) == "ping",
-          "the found socket reads what the client sent");
-    Check(found.Receive(buffer, sizeof buffer, 50) == ServerPlatform::CConnectionSocket::TimedOut,
-          "a quiet socket times out");
-    std::thread stopper(
-        [&found]
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            found.Shutdown();
-        });
-    const auto start = std::chrono::steady_clock::now();
-    const long long result = found.Receive(buffer, sizeof buffer, 5000);
-    stopper.join();
-    Check(result == ServerPlatform::CConnectionSocket::Closed &&
-              std::chrono::steady_clock::now() - start < std::chrono::seconds(3),
-          "a shutdown ends a waiting read", std::to_string(result));
-    closesocket(accepted);
-    closesocket(client);
-    closesocket(listener);
-    WSACleanup();
-}
-
 int main()
 {
     const std::wstring site = MakeSite();
@@ -427,6 +381,5 @@ int main()
     TestWatcherFollowsRootPath(site);
     TestWatcherLimit(site);
     TestStopRequests();
-    TestConnectionSocket();
     return Summary();
 }
