@@ -2,6 +2,8 @@
 
 #include "server/HttpRules.h"
 
+#include <algorithm>
+
 namespace Corvan
 {
 
@@ -80,13 +82,14 @@ bool CRuleFileReader::CountRule()
 std::string CRuleFileReader::Quote(std::string_view token)
 {
     constexpr std::size_t Longest = 40;
-    if (token.size() <= Longest)
-        return "\"" + std::string(token) + "\"";
-    std::size_t cut = Longest;
+    std::size_t cut = std::min(token.size(), Longest);
     // Never cut a character in two: the notice goes to a page as text.
-    while (cut > 0 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80)
+    while (cut > 0 && cut < token.size() && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80)
         --cut;
-    return "\"" + std::string(token.substr(0, cut)) + "...\"";
+    std::string quoted = "\"" + std::string(token.substr(0, cut)) + (cut < token.size() ? "...\"" : "\"");
+    // A notice is one line of plain text; the only control a line may hold is a tab.
+    std::replace(quoted.begin(), quoted.end(), '\t', ' ');
+    return quoted;
 }
 
 void CRuleFileReader::Notice(const std::string& text)
