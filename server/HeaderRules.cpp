@@ -117,11 +117,11 @@ CHeaderRules::CHeaders CHeaderRules::HeadersFor(std::string_view path) const
     CHeaders result;
     if (m_blocks.empty())
         return result;
-    const std::vector<std::string_view> segments = SplitPath(path);
+    const CRequestPath requestPath(path);
     CCaptures captures;
     for (const CBlock& block : m_blocks)
     {
-        if (!block.pattern.Matches(segments, captures))
+        if (!block.pattern.Matches(requestPath, captures))
             continue;
         for (const auto& header : block.headers)
         {

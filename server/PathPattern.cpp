@@ -23,6 +23,26 @@ std::vector<std::string_view> SplitPath(std::string_view path)
     return segments;
 }
 
+namespace
+{
+
+// FNV-1a, never 0 (which stands for "any segment").
+std::uint32_t SegmentHash(std::string_view segment)
+{
+    std::uint32_t hash = 2166136261u;
+    for (const char c : segment)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash | 1u;
+}
+
+} // namespace
+
+CRequestPath::CRequestPath(std::string_view path) : segments(SplitPath(path))
+{
+    if (!segments.empty())
+        firstHash = SegmentHash(segments[0]);
+}
+
 std::size_t PlaceholderNameLength(std::string_view text)
 {
     std::size_t length = 0;
@@ -39,6 +59,7 @@ std::size_t PlaceholderNameLength(std::string_view text)
 bool CPathPattern::Parse(std::string_view text, std::string& error)
 {
     m_segments.clear();
+    m_firstHash = 0;
     m_splat = false;
     if (text.empty() || text[0] != '/')
     {
@@ -75,13 +96,14 @@ bool CPathPattern::Parse(std::string_view text, std::string& error)
             m_segments.push_back({decoded.relativePath, false});
         }
     }
+    if (!m_segments.empty() && !m_segments[0].placeholder)
+        m_firstHash = SegmentHash(m_segments[0].text);
     return true;
 }
 
-bool CPathPattern::Matches(const std::vector<std::string_view>& segments, CCaptures& captures) const
+bool CPathPattern::MatchesSegments(const CRequestPath& path, CCaptures& captures) const
 {
-    if (m_splat ? segments.size() < m_segments.size() : segments.size() != m_segments.size())
-        return false;
+    const std::vector<std::string_view>& segments = path.segments;
     for (std::size_t i = 0; i < m_segments.size(); ++i)
     {
         if (!m_segments[i].placeholder && m_segments[i].text != segments[i])

@@ -207,7 +207,7 @@ CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view 
     CRedirectDecision decision;
     if (m_rules.empty())
         return decision;
-    const std::vector<std::string_view> segments = SplitPath(path);
+    const CRequestPath requestPath(path);
     CCaptures captures;
     int fileAnswersPath = -1; // not asked yet
     for (std::size_t i = 0; i < m_rules.size(); ++i)
@@ -215,7 +215,7 @@ CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view 
         const CRule& rule = m_rules[i];
         if (fileAnswersPath == 1 && (!m_anyForced || i > m_lastForced))
             break;
-        if ((fileAnswersPath == 1 && !rule.force) || !rule.from.Matches(segments, captures))
+        if ((fileAnswersPath == 1 && !rule.force) || !rule.from.Matches(requestPath, captures))
             continue;
         if (!rule.force)
         {
