@@ -2,6 +2,7 @@
 
 #include "server/RuleFile.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace Corvan
