@@ -59,8 +59,7 @@ std::size_t PlaceholderNameLength(std::string_view text)
 bool CPathPattern::Parse(std::string_view text, std::string& error)
 {
     m_segments.clear();
-    m_firstHash = 0;
-    m_splat = false;
+    m_key = CKey();
     if (text.empty() || text[0] != '/')
     {
         error = "a path starts with /";
@@ -77,7 +76,7 @@ bool CPathPattern::Parse(std::string_view text, std::string& error)
                 error = "a splat * may only be the last segment of a path";
                 return false;
             }
-            m_splat = true;
+            m_key.splat = true;
         }
         else if (part[0] == ':' && PlaceholderNameLength(part.substr(1)) == part.size() - 1 && part.size() > 1)
         {
@@ -96,8 +95,9 @@ bool CPathPattern::Parse(std::string_view text, std::string& error)
             m_segments.push_back({decoded.relativePath, false});
         }
     }
+    m_key.segments = static_cast<std::uint16_t>(m_segments.size()); // a line holds fewer than 1,000
     if (!m_segments.empty() && !m_segments[0].placeholder)
-        m_firstHash = SegmentHash(m_segments[0].text);
+        m_key.firstHash = SegmentHash(m_segments[0].text);
     return true;
 }
 
@@ -116,7 +116,7 @@ bool CPathPattern::MatchesSegments(const CRequestPath& path, CCaptures& captures
             captures.named.emplace_back(m_segments[i].text, segments[i]);
     }
     captures.splat = std::string_view();
-    if (m_splat && segments.size() > m_segments.size())
+    if (m_key.splat && segments.size() > m_segments.size())
     {
         const char* pBegin = segments[m_segments.size()].data();
         const char* pEnd = segments.back().data() + segments.back().size();

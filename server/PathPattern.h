@@ -37,35 +37,43 @@ struct CRequestPath
 class CPathPattern
 {
 public:
+    // The quick test that turns most patterns away: segment count and first segment. Small and
+    // kept in an array of its own by a long rule file, so a request reads one block of memory.
+    struct CKey
+    {
+        std::uint32_t firstHash = 0; // of a literal first segment; 0 when any first segment matches
+        std::uint16_t segments = 0;  // before the splat
+        bool splat = false;
+
+        bool Admits(const CRequestPath& path) const
+        {
+            const std::size_t count = path.segments.size();
+            return (splat ? count >= segments : count == segments) && (firstHash == 0 || firstHash == path.firstHash);
+        }
+    };
+
     // Reads a pattern that starts with '/'; false with a short reason for anything else.
     bool Parse(std::string_view text, std::string& error);
 
     bool Matches(const CRequestPath& path, CCaptures& captures) const
     {
-        return MayMatch(path) && MatchesSegments(path, captures);
+        return m_key.Admits(path) && MatchesSegments(path, captures);
     }
+    // For a caller that has already checked Key().Admits(path).
+    bool MatchesSegments(const CRequestPath& path, CCaptures& captures) const;
 
-    bool HasSplat() const { return m_splat; }
+    const CKey& Key() const { return m_key; }
+    bool HasSplat() const { return m_key.splat; }
     bool HasPlaceholder(std::string_view name) const;
 
 private:
-    // The quick test that turns most rules away, inline in the loop over them.
-    bool MayMatch(const CRequestPath& path) const
-    {
-        const std::size_t count = path.segments.size();
-        return (m_splat ? count >= m_segments.size() : count == m_segments.size()) &&
-               (m_firstHash == 0 || m_firstHash == path.firstHash);
-    }
-    bool MatchesSegments(const CRequestPath& path, CCaptures& captures) const;
-
     struct CSegment
     {
         std::string text; // the decoded name, or the placeholder's name
         bool placeholder;
     };
     std::vector<CSegment> m_segments;
-    std::uint32_t m_firstHash = 0; // of a literal first segment; 0 when any first segment matches
-    bool m_splat = false;
+    CKey m_key;
 };
 
 // Length of the placeholder name at the start of `text` (letters, digits, '_'; not a digit first),

@@ -172,6 +172,7 @@ CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::str
         rules.m_anyForced = rules.m_anyForced || rule.force;
         if (rule.force)
             rules.m_lastForced = rules.m_rules.size();
+        rules.m_keys.push_back(rule.from.Key());
         rules.m_rules.push_back(std::move(rule));
     }
     return rules;
@@ -213,10 +214,12 @@ CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view 
     int fileAnswersPath = -1; // not asked yet
     for (std::size_t i = 0; i < m_rules.size(); ++i)
     {
-        const CRule& rule = m_rules[i];
         if (fileAnswersPath == 1 && (!m_anyForced || i > m_lastForced))
             break;
-        if ((fileAnswersPath == 1 && !rule.force) || !rule.from.Matches(requestPath, captures))
+        if (!m_keys[i].Admits(requestPath))
+            continue;
+        const CRule& rule = m_rules[i];
+        if ((fileAnswersPath == 1 && !rule.force) || !rule.from.MatchesSegments(requestPath, captures))
             continue;
         if (!rule.force)
         {

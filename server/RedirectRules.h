@@ -75,6 +75,7 @@ private:
     static std::string Expand(const CRule& rule, const CCaptures& captures);
 
     std::vector<CRule> m_rules;
+    std::vector<CPathPattern::CKey> m_keys; // m_rules[i].from.Key(), side by side
     // Once a file answers the path, only rules with '!' can apply: none is left after this one.
     std::size_t m_lastForced = 0;
     bool m_anyForced = false;
