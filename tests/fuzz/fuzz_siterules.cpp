@@ -24,9 +24,9 @@ using CorvanFuzz::Require;
 namespace
 {
 
-std::string Part(const std::string& input, std::size_t& begin)
+std::string Part(const std::string& input, std::size_t& begin, char separator)
 {
-    const std::size_t end = std::min(input.find('\0', begin), input.size());
+    const std::size_t end = std::min(input.find(separator, begin), input.size());
     const std::string part = begin < input.size() ? input.substr(begin, end - begin) : std::string();
     begin = end + 1;
     return part;
@@ -65,14 +65,11 @@ void CheckDecision(const CRedirectDecision& decision, const std::string& request
         Require(decision.status == 200 || decision.status == 404, "a rewrite answers 200 or 404", request);
         Require(IsStrictUtf8(path) && !HasControl(path, false) && path.find('\\') == std::string::npos,
                 "a rewrite's file has no control, backslash or invalid UTF-8", request + " -> " + path);
-        std::size_t begin = 0;
-        while (begin <= path.size() && !path.empty())
+        for (std::size_t begin = 0; !path.empty() && begin <= path.size();)
         {
-            const std::size_t end = std::min(path.find('/', begin), path.size());
-            const std::string segment = path.substr(begin, end - begin);
+            const std::string segment = Part(path, begin, '/');
             Require(!segment.empty() && segment[0] != '.', "a rewrite's file is below the folder and not hidden",
                     request + " -> " + path);
-            begin = end + 1;
         }
     }
     else if (decision.action == CRedirectDecision::EAction::Redirect)
@@ -93,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 {
     const std::string input(reinterpret_cast<const char*>(pData), size);
     std::size_t begin = 0;
-    const std::string redirects = Part(input, begin);
-    const std::string headers = Part(input, begin);
-    const std::string request = Part(input, begin);
+    const std::string redirects = Part(input, begin, '\0');
+    const std::string headers = Part(input, begin, '\0');
+    const std::string request = Part(input, begin, '\0');
 
     std::vector<std::string> notices;
     const CRedirectRules redirectRules = CRedirectRules::Parse(redirects, notices);
