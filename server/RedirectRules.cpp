@@ -50,6 +50,20 @@ void AppendEscaped(std::string& out, std::string_view text, bool escapeHash)
     }
 }
 
+// A rewrite's file, decoded as any request is, and then held to more than a request: a plain
+// UTF-8 name without control characters, so that no rule reaches a file a link could not name.
+bool DecodeRewriteTarget(const std::string& expanded, HttpRules::CTarget& target)
+{
+    if (HttpRules::DecodeTarget(expanded.c_str(), target) != HttpRules::ETarget::Ok)
+        return false;
+    for (const char ch : target.relativePath)
+    {
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            return false;
+    }
+    return HttpRules::IsValidUtf8(target.relativePath);
+}
+
 int ParseStatus(std::string_view token, bool& force)
 {
     force = !token.empty() && token.back() == '!';
@@ -160,7 +174,7 @@ CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::str
                     sample.named.emplace_back(piece.text, "x");
             }
             HttpRules::CTarget target;
-            if (HttpRules::DecodeTarget(Expand(rule, sample).c_str(), target) != HttpRules::ETarget::Ok)
+            if (!DecodeRewriteTarget(Expand(rule, sample), target))
             {
                 reader.Skip(CRuleFileReader::Quote(to) +
                             " is not a file of this folder (no .., no names that begin with a dot)");
@@ -234,9 +248,8 @@ CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view 
             expanded.erase(0, 1);
         if (rule.status == 200 || rule.status == 404)
         {
-            // What the request held is checked again in its new place: a rule never reaches a
-            // file a request could not.
-            if (HttpRules::DecodeTarget(expanded.c_str(), decision.target) != HttpRules::ETarget::Ok)
+            // What the request held is checked again in its new place.
+            if (!DecodeRewriteTarget(expanded, decision.target))
                 continue;
             decision.action = CRedirectDecision::EAction::Rewrite;
         }
