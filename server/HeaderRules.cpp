@@ -1,5 +1,6 @@
 #include "server/HeaderRules.h"
 
+#include "server/HttpRules.h"
 #include "server/RuleFile.h"
 #include "server/TextRules.h"
 
@@ -22,6 +23,16 @@ bool IsToken(std::string_view name)
             return false;
     }
     return !name.empty();
+}
+
+// An origin on this machine's loopback (http://localhost:5173): the only kind a site may let read
+// its answers. "*" or another site's origin would open the folder to every page the user visits
+// while the server runs.
+bool IsLoopbackOrigin(std::string_view value)
+{
+    constexpr std::string_view Scheme = "http://";
+    return TextRules::StartsWithNoCase(value, Scheme) &&
+           HttpRules::IsLoopbackHost(std::string(value.substr(Scheme.size())).c_str());
 }
 
 } // namespace
@@ -96,6 +107,10 @@ CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>
             reader.Skip(CRuleFileReader::Quote(name) + " is not a header name");
         else if (IsServersOwn(name))
             reader.Skip(std::string(name) + " is set by the server alone and cannot be changed");
+        else if (TextRules::EqualsNoCase(name, "Access-Control-Allow-Origin") && !IsLoopbackOrigin(value))
+            reader.Skip(CRuleFileReader::Quote(value) +
+                        " would let other websites read this folder; only http://localhost, http://127.0.0.1 "
+                        "or http://[::1] origins (with a port) are allowed");
         else
             rules.m_blocks.back().headers.emplace_back(name, value);
     }
