@@ -318,6 +318,10 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
     if (!ServerPlatform::ListFolder(path, entries))
         return ErrorResponse(request, 403);
     const std::string& relative = request.target.relativePath;
+    if (relative.empty())
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [](const ServerPlatform::CFolderEntry& entry) { return IsRuleFile(entry.name); }),
+                      entries.end());
     std::string page = FolderListing::Page("/" + relative + (relative.empty() ? "" : "/"), std::move(entries));
     if (const char* pTag = TagFor(request))
         page = HtmlInjection::InsertBeforeBodyEnd(page, pTag);

@@ -85,6 +85,16 @@ void TestSiteRules::rules_data()
                        "_headers line 4: Content-Length is set by the server alone and cannot be changed",
                        "_headers line 5: proxy-x is set by the server alone and cannot be changed",
                        "_headers line 6: \"Bad Name\" is not a header name"};
+    QTest::newRow("other websites may not read the folder")
+        << QByteArray()
+        << QByteArray("/*\n  Access-Control-Allow-Origin: *\n  Access-Control-Allow-Origin: null\n"
+                      "/api/*\n  Access-Control-Allow-Origin: http://localhost:5173")
+        << QStringList() << QByteArray("/api/x") << QByteArray("none")
+        << QByteArray("Access-Control-Allow-Origin: http://localhost:5173")
+        << QStringList{"_headers line 2: \"*\" would let other websites read this folder; only http://localhost, "
+                       "http://127.0.0.1 or http://[::1] origins (with a port) are allowed",
+                       "_headers line 3: \"null\" would let other websites read this folder; only "
+                       "http://localhost, http://127.0.0.1 or http://[::1] origins (with a port) are allowed"};
 }
 
 void TestSiteRules::rules()
