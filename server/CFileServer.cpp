@@ -145,8 +145,10 @@ bool CFileServer::Start(int port, std::string& strError)
         if (std::exchange(impl.waitingForPlace, false))
             impl.Accept();
     };
-    impl.routes.sendTimeout = std::chrono::milliseconds(TestLimits::FromEnvironment(
-        "CORVAN_TEST_SEND_TIMEOUT_MS", static_cast<std::size_t>(impl.routes.sendTimeout.count())));
+    for (auto [pName, pTimeout] : {std::pair("CORVAN_TEST_SEND_TIMEOUT_MS", &impl.routes.sendTimeout),
+                                   std::pair("CORVAN_TEST_HEAD_TIMEOUT_MS", &impl.routes.headTimeout)})
+        *pTimeout =
+            std::chrono::milliseconds(TestLimits::FromEnvironment(pName, static_cast<std::size_t>(pTimeout->count())));
 
     // Every route is in place before the first connection is accepted. Without live reload the rule
     // files are read once: nothing tells the server of a change.

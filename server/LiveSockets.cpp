@@ -6,6 +6,7 @@
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include <array>
 #include <deque>
 #include <unordered_set>
 
