@@ -230,6 +230,7 @@ private slots:
 
     // In a real browser
     void browserShowsTheSavedText();
+    void browserRunsTheSiteRecipes();
 };
 
 void TestLiveReload::initTestCase()
@@ -952,6 +953,40 @@ void TestLiveReload::browserShowsTheSavedText()
             QTest::qWait(20);
     }
     QCOMPARE(shown, QString("after"));
+}
+
+void TestLiveReload::browserRunsTheSiteRecipes()
+{
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (scripts/install-deps.sh --test installs it)");
+    Site site;
+    WriteFile(site.Path("_headers"), "/*\n  Cross-Origin-Opener-Policy: same-origin\n"
+                                     "  Cross-Origin-Embedder-Policy: require-corp\n");
+    WriteFile(site.Path("_redirects"), "/* /index.html 200\n");
+    WriteFile(site.Path("index.html"), "<!DOCTYPE html><html><head><script src=\"/app.js\"></script></head>"
+                                       "<body></body></html>");
+    WriteFile(site.Path("app.js"), "window.ran = 'first';");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+
+    // A deep link of a single-page app, isolated: its script loads, and so does live reload's.
+    CorvanTest::CHeadlessBrowser browser;
+    QString error;
+    QVERIFY2(browser.Start(chromium, QString("http://localhost:%1/settings/profile").arg(server.port), error),
+             qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate("window.ran || ''"), QString("first"), 10000);
+    QCOMPARE(browser.Evaluate("String(self.crossOriginIsolated)"), QString("true"));
+    QString shown;
+    for (int attempt = 0; attempt < 10 && shown != "saved"; ++attempt)
+    {
+        WriteFile(site.Path("app.js"), "window.ran = 'saved';");
+        QElapsedTimer wait;
+        wait.start();
+        while ((shown = browser.Evaluate("window.ran || ''")) != "saved" && wait.elapsed() < 1000)
+            QTest::qWait(20);
+    }
+    QCOMPARE(shown, QString("saved"));
 }
 
 QTEST_GUILESS_MAIN(TestLiveReload)
