@@ -963,7 +963,7 @@ void TestLiveReload::browserRunsTheSiteRecipes()
     Site site;
     WriteFile(site.Path("_headers"), "/*\n  Cross-Origin-Opener-Policy: same-origin\n"
                                      "  Cross-Origin-Embedder-Policy: require-corp\n");
-    WriteFile(site.Path("_redirects"), "/* /index.html 200\n");
+    WriteFile(site.Path("_redirects"), "/* /index.html 200\n/<b>x\n");
     WriteFile(site.Path("index.html"), "<!DOCTYPE html><html><head><script src=\"/app.js\"></script></head>"
                                        "<body></body></html>");
     WriteFile(site.Path("app.js"), "window.ran = 'first';");
@@ -975,8 +975,10 @@ void TestLiveReload::browserRunsTheSiteRecipes()
     QString error;
     QVERIFY2(browser.Start(chromium, QString("http://localhost:%1/settings/profile").arg(server.port), error),
              qPrintable(error));
-    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate("window.ran || ''"), QString("first"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate("window.ran || ''"), QString("first"), 20000);
     QCOMPARE(browser.Evaluate("String(self.crossOriginIsolated)"), QString("true"));
+    const QString notice = "(document.getElementById('__corvan-notices') || {}).textContent || ''";
+    QTRY_VERIFY_WITH_TIMEOUT(browser.Evaluate(notice).startsWith("_redirects line 2: expected a path"), 5000);
     QString shown;
     for (int attempt = 0; attempt < 10 && shown != "saved"; ++attempt)
     {
