@@ -48,5 +48,23 @@ std::string SystemMessage(unsigned long code)
     return text;
 }
 
+std::wstring NativePath(const std::string& path)
+{
+    std::wstring wide = Wide(path);
+    for (wchar_t& c : wide)
+    {
+        if (c == L'/')
+            c = L'\\';
+    }
+    // A folder given with its trailing separator ("C:/site/"): the "\\?\" form takes no empty names.
+    while (wide.size() > 3 && wide.back() == L'\\')
+        wide.pop_back();
+    if (wide.compare(0, 4, L"\\\\?\\") == 0)
+        return wide;
+    if (wide.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + wide.substr(2);
+    return L"\\\\?\\" + wide;
+}
+
 } // namespace WinText
 } // namespace Corvan

@@ -1,6 +1,7 @@
 #include "server/CFileServer.h"
 
-#include "platform/ServerPlatform.h"
+#include "platform/FileLimit.h"
+#include "platform/LoopbackPort.h"
 #include "server/Connection.h"
 #include "server/HttpSession.h"
 #include "server/LiveReload.h"
@@ -132,7 +133,7 @@ bool CFileServer::Start(int port, std::string& strError)
     // Each connection holds a descriptor, and one more while it sends a file; what is kept back
     // serves the files, the folder watcher and the loop itself. A file that cannot be opened for
     // want of one gets 503, never a wrong 404.
-    const long long free = ServerPlatform::FreeFileDescriptors();
+    const long long free = FileLimit::Free();
     const long long cap = free - std::clamp<long long>(free / 4, 8, 64);
     if (cap < 4)
     {
@@ -168,7 +169,7 @@ bool CFileServer::Start(int port, std::string& strError)
     impl.acceptor.open(tcp::v4(), error);
     if (!error)
     {
-        ServerPlatform::PrepareListeningSocket(static_cast<std::uintptr_t>(impl.acceptor.native_handle()));
+        LoopbackPort::PrepareListener(static_cast<std::uintptr_t>(impl.acceptor.native_handle()));
         impl.acceptor.bind(tcp::endpoint(net::ip::address_v4::loopback(), static_cast<unsigned short>(port)), error);
     }
     // Connections not yet accepted: a burst beyond this costs its latecomers a second (their SYN

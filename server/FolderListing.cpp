@@ -9,12 +9,12 @@ namespace Corvan
 namespace FolderListing
 {
 
-std::string Page(const std::string& urlPath, std::vector<ServerPlatform::CFolderEntry> entries)
+std::string Page(const std::string& urlPath, std::vector<ServedFiles::CFolderEntry> entries)
 {
     // Only names a link can reach: not dot names, and none that no request target decodes to
     // (not UTF-8, a backslash, a control character), whose links would only answer 400.
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const ServerPlatform::CFolderEntry& entry)
+                                 [](const ServedFiles::CFolderEntry& entry)
                                  {
                                      HttpRules::CTarget target;
                                      return HttpRules::DecodeTarget(
@@ -23,7 +23,7 @@ std::string Page(const std::string& urlPath, std::vector<ServerPlatform::CFolder
                                  }),
                   entries.end());
     std::sort(entries.begin(), entries.end(),
-              [](const ServerPlatform::CFolderEntry& a, const ServerPlatform::CFolderEntry& b)
+              [](const ServedFiles::CFolderEntry& a, const ServedFiles::CFolderEntry& b)
               { return a.isFolder != b.isFolder ? a.isFolder : a.name < b.name; });
     const std::string title = "Index of " + HttpRules::HtmlEscape(urlPath);
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
@@ -34,7 +34,7 @@ std::string Page(const std::string& urlPath, std::vector<ServerPlatform::CFolder
                        title + "</h1>\n<ul>\n";
     if (urlPath != "/")
         page += "<li><a href=\"../\">../</a></li>\n";
-    for (const ServerPlatform::CFolderEntry& entry : entries)
+    for (const ServedFiles::CFolderEntry& entry : entries)
     {
         const std::string suffix = entry.isFolder ? "/" : "";
         page += "<li><a href=\"" + HttpRules::PercentEncode(entry.name) + suffix + "\">" +

@@ -2,7 +2,7 @@
 
 // The page that lists a folder without an index page.
 
-#include "platform/ServerPlatform.h"
+#include "platform/ServedFiles.h"
 
 #include <string>
 #include <vector>
@@ -15,7 +15,7 @@ namespace FolderListing
 // An HTML page listing `entries` of the folder at `urlPath` (with its trailing '/'): folders
 // first, then files, each by name, with a link up unless this is the root. Dot names are never
 // shown.
-std::string Page(const std::string& urlPath, std::vector<ServerPlatform::CFolderEntry> entries);
+std::string Page(const std::string& urlPath, std::vector<ServedFiles::CFolderEntry> entries);
 
 } // namespace FolderListing
 } // namespace Corvan

@@ -1,6 +1,9 @@
 #include "server/ServerStart.h"
 
-#include "platform/ServerPlatform.h"
+#include "platform/FileLimit.h"
+#include "platform/LoopbackPort.h"
+#include "platform/ServedFolder.h"
+#include "platform/StopRequest.h"
 #include "server/CFileServer.h"
 
 #include <chrono>
@@ -14,15 +17,15 @@ namespace ServerStart
 
 ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, std::string& strError)
 {
-    if (!ServerPlatform::CurrentFolder(strFolder, strError) || !ServerPlatform::CanServeFolder(strFolder, strError))
+    if (!ServedFolder::Current(strFolder, strError) || !ServedFolder::CanServe(strFolder, strError))
         return ServerProtocol::ExitBadFolder;
-    switch (ServerPlatform::CheckLoopbackPort(port, strError))
+    switch (LoopbackPort::Check(port, strError))
     {
-    case ServerPlatform::EPortCheck::InUse:
+    case LoopbackPort::EState::InUse:
         return ServerProtocol::ExitPortInUse;
-    case ServerPlatform::EPortCheck::OtherError:
+    case LoopbackPort::EState::OtherError:
         return ServerProtocol::ExitFailure;
-    case ServerPlatform::EPortCheck::Free:
+    case LoopbackPort::EState::Free:
         break;
     }
     return ServerProtocol::ExitOk;
@@ -30,9 +33,9 @@ ServerProtocol::ExitCode CheckFolderAndPort(int port, std::string& strFolder, st
 
 void Prepare()
 {
-    ServerPlatform::ReleaseWorkingDirectory();
-    ServerPlatform::BlockStopSignals();
-    ServerPlatform::RaiseOpenFileLimit();
+    ServedFolder::ReleaseWorkingDirectory();
+    StopRequest::Block();
+    FileLimit::Raise();
 }
 
 ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strError)
@@ -40,7 +43,7 @@ ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strEr
     if (server.Start(port, strError))
         return ServerProtocol::ExitOk;
     // Someone may have taken the port between the check and the start.
-    if (ServerPlatform::CheckLoopbackPort(port, strError) == ServerPlatform::EPortCheck::InUse)
+    if (LoopbackPort::Check(port, strError) == LoopbackPort::EState::InUse)
         return ServerProtocol::ExitPortInUse;
     strError = "cannot start the web server: " + strError;
     return ServerProtocol::ExitFailure;
@@ -48,7 +51,7 @@ ServerProtocol::ExitCode Start(CFileServer& server, int port, std::string& strEr
 
 void WaitForStop()
 {
-    ServerPlatform::WaitForStopSignal();
+    StopRequest::Wait();
     // The stop closes live pages and ends the loop at once; should anything hold it, the process
     // still ends within its promised second.
     std::thread(

@@ -1,6 +1,6 @@
 #include "server/SiteRules.h"
 
-#include "platform/ServerPlatform.h"
+#include "platform/ServedFiles.h"
 #include "server/RuleFile.h"
 
 #include <cstdio>
@@ -15,13 +15,13 @@ namespace
 // any request's file is, so a rule file is held to the same rules as what it serves.
 std::string ReadRuleFile(const std::string& path, const char* pName, std::vector<std::string>& notices)
 {
-    ServerPlatform::CReadOnlyFile file;
+    ServedFiles::CReadOnlyFile file;
     switch (file.Open(path))
     {
-    case ServerPlatform::EOpenResult::File:
+    case ServedFiles::EOpenResult::File:
         break;
-    case ServerPlatform::EOpenResult::Forbidden:
-    case ServerPlatform::EOpenResult::Unavailable:
+    case ServedFiles::EOpenResult::Forbidden:
+    case ServedFiles::EOpenResult::Unavailable:
         notices.push_back(std::string(pName) + ": cannot be read; its rules are not used");
         return std::string();
     default:

@@ -8,7 +8,7 @@
 #include "server/SiteRules.h"
 #include "server/TextRules.h"
 
-#include "platform/ServerPlatform.h"
+#include "platform/ServedFiles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,14 +25,14 @@ namespace
 class CFileSource : public CBodySource
 {
 public:
-    explicit CFileSource(std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile) : m_pFile(std::move(pFile)) {}
+    explicit CFileSource(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile) : m_pFile(std::move(pFile)) {}
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const override
     {
         return m_pFile->ReadAt(pBuffer, length, offset);
     }
 
 private:
-    std::unique_ptr<ServerPlatform::CReadOnlyFile> m_pFile;
+    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
 };
 
 // A page with the tag in it, read like a file: the page's bytes up to the tag's place, the tag,
@@ -41,7 +41,7 @@ private:
 class CTaggedPage : public CBodySource
 {
 public:
-    CTaggedPage(std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile, const char* pTag)
+    CTaggedPage(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, const char* pTag)
         : m_pFile(std::move(pFile)), m_pTag(pTag)
     {
         m_at = FindPlace();
@@ -87,7 +87,7 @@ private:
         return at == HtmlInjection::CBodyEndFinder::Unchanged ? -1 : static_cast<std::int64_t>(at);
     }
 
-    std::unique_ptr<ServerPlatform::CReadOnlyFile> m_pFile;
+    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
     const char* m_pTag;
     std::int64_t m_at = -1;
     std::int64_t m_tagLength = 0;
@@ -157,15 +157,14 @@ CHttpResponse CStaticFiles::AnswerSite(const CRequest& request, const CSiteRuleS
     if (IsRuleFile(target.relativePath))
         return NotFound(request);
     const std::string path = m_strRoot + "/" + target.relativePath;
-    auto pFile = std::make_unique<ServerPlatform::CReadOnlyFile>();
-    const ServerPlatform::EOpenResult opened = pFile->Open(path);
+    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
+    const ServedFiles::EOpenResult opened = pFile->Open(path);
     if (pRules && !pRules->redirects.IsEmpty())
     {
         const CRedirectDecision decision = pRules->redirects.Match(
             "/" + target.relativePath, request.query,
-            [&](std::string_view) {
-                return opened == ServerPlatform::EOpenResult::File ? !target.endsWithSlash : FileAnswers(opened, path);
-            });
+            [&](std::string_view)
+            { return opened == ServedFiles::EOpenResult::File ? !target.endsWithSlash : FileAnswers(opened, path); });
         if (decision.action == CRedirectDecision::EAction::Redirect)
         {
             CHttpResponse response(request, decision.status);
@@ -183,18 +182,18 @@ CHttpResponse CStaticFiles::AnswerSite(const CRequest& request, const CSiteRuleS
 
     switch (opened)
     {
-    case ServerPlatform::EOpenResult::NotFound:
+    case ServedFiles::EOpenResult::NotFound:
         return NotFound(request);
-    case ServerPlatform::EOpenResult::Forbidden:
+    case ServedFiles::EOpenResult::Forbidden:
         return ErrorResponse(request, 403);
-    case ServerPlatform::EOpenResult::Unavailable:
+    case ServedFiles::EOpenResult::Unavailable:
         return Unavailable(request);
-    case ServerPlatform::EOpenResult::File:
+    case ServedFiles::EOpenResult::File:
         if (target.endsWithSlash)
             return NotFound(request);
         return ServeFile(request, std::move(pFile), target.lastSegment,
                          HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr);
-    case ServerPlatform::EOpenResult::Folder:
+    case ServedFiles::EOpenResult::Folder:
         break;
     }
     if (!target.endsWithSlash)
@@ -204,17 +203,17 @@ CHttpResponse CStaticFiles::AnswerSite(const CRequest& request, const CSiteRuleS
 
 // Whether a folder (or what could not be opened) answers its path, so that rules without '!' leave
 // it alone: a folder with an index page does; one that would only be listed leaves it to the rules.
-bool CStaticFiles::FileAnswers(ServerPlatform::EOpenResult opened, const std::string& path) const
+bool CStaticFiles::FileAnswers(ServedFiles::EOpenResult opened, const std::string& path) const
 {
     // A file that cannot be opened for want of a descriptor may well exist: 503 beats a rewrite.
-    if (opened == ServerPlatform::EOpenResult::Unavailable)
+    if (opened == ServedFiles::EOpenResult::Unavailable)
         return true;
-    if (opened != ServerPlatform::EOpenResult::Folder)
+    if (opened != ServedFiles::EOpenResult::Folder)
         return false;
     for (const char* pIndex : {"/index.html", "/index.htm"})
     {
-        ServerPlatform::CReadOnlyFile index;
-        if (index.Open(path + pIndex) == ServerPlatform::EOpenResult::File)
+        ServedFiles::CReadOnlyFile index;
+        if (index.Open(path + pIndex) == ServedFiles::EOpenResult::File)
             return true;
     }
     return false;
@@ -226,25 +225,25 @@ std::optional<CHttpResponse> CStaticFiles::AnswerRewrite(const CRequest& request
     if (IsRuleFile(target.relativePath))
         return std::nullopt;
     const std::string path = m_strRoot + "/" + target.relativePath;
-    auto pFile = std::make_unique<ServerPlatform::CReadOnlyFile>();
+    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
     switch (pFile->Open(path))
     {
-    case ServerPlatform::EOpenResult::File:
+    case ServedFiles::EOpenResult::File:
         return ServeFile(request, std::move(pFile), target.lastSegment,
                          HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr, status);
-    case ServerPlatform::EOpenResult::Forbidden:
+    case ServedFiles::EOpenResult::Forbidden:
         return ErrorResponse(request, 403);
-    case ServerPlatform::EOpenResult::Unavailable:
+    case ServedFiles::EOpenResult::Unavailable:
         return Unavailable(request);
-    case ServerPlatform::EOpenResult::Folder:
+    case ServedFiles::EOpenResult::Folder:
         break;
-    case ServerPlatform::EOpenResult::NotFound:
+    case ServedFiles::EOpenResult::NotFound:
         return std::nullopt;
     }
     for (const char* pIndex : {"index.html", "index.htm"})
     {
-        auto pIndexFile = std::make_unique<ServerPlatform::CReadOnlyFile>();
-        if (pIndexFile->Open(path + "/" + pIndex) == ServerPlatform::EOpenResult::File)
+        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
+        if (pIndexFile->Open(path + "/" + pIndex) == ServedFiles::EOpenResult::File)
             return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request), status);
     }
     return std::nullopt;
@@ -252,8 +251,8 @@ std::optional<CHttpResponse> CStaticFiles::AnswerRewrite(const CRequest& request
 
 CHttpResponse CStaticFiles::NotFound(const CRequest& request) const
 {
-    auto pPage = std::make_unique<ServerPlatform::CReadOnlyFile>();
-    if (pPage->Open(m_strRoot + "/404.html") == ServerPlatform::EOpenResult::File)
+    auto pPage = std::make_unique<ServedFiles::CReadOnlyFile>();
+    if (pPage->Open(m_strRoot + "/404.html") == ServedFiles::EOpenResult::File)
         return ServeFile(request, std::move(pPage), "404.html", TagFor(request), 404);
     const HttpRules::CTarget& target = request.target;
     std::string page = NotFoundPage("/" + target.relativePath + (target.endsWithSlash ? "/" : ""));
@@ -300,27 +299,27 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
 {
     for (const char* pIndex : {"index.html", "index.htm"})
     {
-        auto pIndexFile = std::make_unique<ServerPlatform::CReadOnlyFile>();
+        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
         switch (pIndexFile->Open(path + pIndex))
         {
-        case ServerPlatform::EOpenResult::File:
+        case ServedFiles::EOpenResult::File:
             return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request));
-        case ServerPlatform::EOpenResult::Forbidden:
+        case ServedFiles::EOpenResult::Forbidden:
             return ErrorResponse(request, 403);
-        case ServerPlatform::EOpenResult::Unavailable:
+        case ServedFiles::EOpenResult::Unavailable:
             return Unavailable(request);
         default:
             break;
         }
     }
 
-    std::vector<ServerPlatform::CFolderEntry> entries;
-    if (!ServerPlatform::ListFolder(path, entries))
+    std::vector<ServedFiles::CFolderEntry> entries;
+    if (!ServedFiles::ListFolder(path, entries))
         return ErrorResponse(request, 403);
     const std::string& relative = request.target.relativePath;
     if (relative.empty())
         entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [](const ServerPlatform::CFolderEntry& entry) { return IsRuleFile(entry.name); }),
+                                     [](const ServedFiles::CFolderEntry& entry) { return IsRuleFile(entry.name); }),
                       entries.end());
     std::string page = FolderListing::Page("/" + relative + (relative.empty() ? "" : "/"), std::move(entries));
     if (const char* pTag = TagFor(request))
@@ -331,11 +330,11 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
 // With `pTag` a page goes out whole with the tag in it (no ranges: the file's offsets do not apply
 // to it) under its own validator. A `status` other than 200 (a 404 page) goes out whole, without
 // validators: a client's copy of the page is no answer to another path.
-CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile,
+CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
                                       const std::string& fileName, const char* pTag, int status) const
 {
     const bool whole = status != 200;
-    const ServerPlatform::CFileInfo info = pFile->Info();
+    const ServedFiles::CFileInfo info = pFile->Info();
     std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
     if (info.size > MaxTaggedPageSize)
         pTag = nullptr;

@@ -17,11 +17,11 @@
 namespace Corvan
 {
 
-namespace ServerPlatform
+namespace ServedFiles
 {
 class CReadOnlyFile;
 enum class EOpenResult;
-} // namespace ServerPlatform
+} // namespace ServedFiles
 
 class CSiteRules;
 struct CSiteRuleSet;
@@ -52,7 +52,7 @@ public:
 
 private:
     CHttpResponse AnswerSite(const CRequest& request, const CSiteRuleSet* pRules) const;
-    bool FileAnswers(ServerPlatform::EOpenResult opened, const std::string& path) const;
+    bool FileAnswers(ServedFiles::EOpenResult opened, const std::string& path) const;
     // A rewrite's file (or folder's index page) with `status`; none when it is missing.
     std::optional<CHttpResponse> AnswerRewrite(const CRequest& request, const HttpRules::CTarget& target,
                                                int status) const;
@@ -60,7 +60,7 @@ private:
     CHttpResponse WithSiteHeaders(const CRequest& request, const CSiteRuleSet* pRules, CHttpResponse response) const;
     CHttpResponse AnswerFolder(const CRequest& request, const std::string& path) const;
     CHttpResponse RedirectToFolder(const CRequest& request) const;
-    CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServerPlatform::CReadOnlyFile> pFile,
+    CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
                             const std::string& fileName, const char* pTag, int status = 200) const;
     const char* TagFor(const CRequest& request) const;
 

@@ -118,15 +118,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const std::string urlPath = "/" + target.relativePath + (target.relativePath.empty() ? "" : "/");
 
     // What a folder can hold: names without '/' or NUL, each once.
-    std::vector<ServerPlatform::CFolderEntry> entries;
+    std::vector<ServedFiles::CFolderEntry> entries;
     for (std::size_t i = 1; i < fields.size(); ++i)
     {
-        ServerPlatform::CFolderEntry entry;
+        ServedFiles::CFolderEntry entry;
         entry.isFolder = !fields[i].empty() && fields[i].back() == '/';
         entry.name = fields[i].substr(0, fields[i].size() - (entry.isFolder ? 1 : 0));
         const bool taken =
             std::any_of(entries.begin(), entries.end(),
-                        [&](const ServerPlatform::CFolderEntry& other) { return other.name == entry.name; });
+                        [&](const ServedFiles::CFolderEntry& other) { return other.name == entry.name; });
         if (!entry.name.empty() && entry.name.find('/') == std::string::npos && !taken)
             entries.push_back(entry);
     }
@@ -143,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     if (urlPath != "/")
         expected.push_back("../");
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const ServerPlatform::CFolderEntry& a, const ServerPlatform::CFolderEntry& b)
+                     [](const ServedFiles::CFolderEntry& a, const ServedFiles::CFolderEntry& b)
                      { return a.isFolder != b.isFolder ? a.isFolder : a.name < b.name; });
-    for (const ServerPlatform::CFolderEntry& entry : entries)
+    for (const ServedFiles::CFolderEntry& entry : entries)
     {
         if (entry.name[0] != '.' && entry.name.find('\\') == std::string::npos)
             expected.push_back(entry.name + (entry.isFolder ? "/" : ""));

@@ -2,11 +2,11 @@
 // of the wait gives (the system's own end of a process on Ctrl+C has another code): the test sends it
 // Ctrl+C and Ctrl+Break.
 
-#include "platform/ServerPlatform.h"
+#include "platform/StopRequest.h"
 
 int main()
 {
-    Corvan::ServerPlatform::BlockStopSignals();
-    Corvan::ServerPlatform::WaitForStopSignal();
+    Corvan::StopRequest::Block();
+    Corvan::StopRequest::Wait();
     return 42;
 }

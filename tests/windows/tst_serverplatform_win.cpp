@@ -9,7 +9,9 @@
 
 #include "WinTestSupport.h"
 #include "platform/FolderWatcher.h"
-#include "platform/ServerPlatform.h"
+#include "platform/LoopbackPort.h"
+#include "platform/ServedFiles.h"
+#include "platform/ServedFolder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -22,7 +24,7 @@
 
 using namespace Corvan;
 using namespace Corvan::WinTest;
-using ServerPlatform::EOpenResult;
+using ServedFiles::EOpenResult;
 
 namespace
 {
@@ -83,7 +85,7 @@ void TestFiles(const std::wstring& site)
     const std::string root = Slashes(Utf8(site));
     Check(root.find(FolderUtf8) != std::string::npos, "the folder's name survives the conversion to UTF-8");
 
-    ServerPlatform::CReadOnlyFile page;
+    ServedFiles::CReadOnlyFile page;
     Check(page.Open(root + "/" + PageUtf8) == EOpenResult::File, "a page named beyond ASCII opens");
     char buffer[32] = {};
     Check(page.Info().size == 11 && page.ReadAt(buffer, sizeof buffer, 0) == 11 && std::string(buffer) == "<p>page</p>",
@@ -95,16 +97,16 @@ void TestFiles(const std::wstring& site)
     Check(WriteWide(pagePath, "<p>saved</p>"), "an open page can be written");
     {
         const std::wstring doomed = site + L"\\doomed.html";
-        ServerPlatform::CReadOnlyFile open;
+        ServedFiles::CReadOnlyFile open;
         Check(WriteWide(doomed, "x") && open.Open(root + "/doomed.html") == EOpenResult::File &&
                   DeleteFileW(doomed.c_str()),
               "an open page can be deleted");
     }
 
-    ServerPlatform::CReadOnlyFile folder;
+    ServedFiles::CReadOnlyFile folder;
     Check(folder.Open(root) == EOpenResult::Folder && folder.Open(root + "/.git/") == EOpenResult::Folder,
           "folders open as folders, with or without a trailing separator");
-    ServerPlatform::CReadOnlyFile missing;
+    ServedFiles::CReadOnlyFile missing;
     Check(missing.Open(root + "/missing.html") == EOpenResult::NotFound, "a missing file is not found");
 
     // Names Windows would also take, but which are not the file's own.
@@ -119,12 +121,12 @@ void TestFiles(const std::wstring& site)
     }
     for (const std::string& name : others)
     {
-        ServerPlatform::CReadOnlyFile other;
+        ServedFiles::CReadOnlyFile other;
         Check(other.Open(root + "/" + name) == EOpenResult::NotFound, "not found by another name", name);
     }
 
-    std::vector<ServerPlatform::CFolderEntry> entries;
-    Check(ServerPlatform::ListFolder(root + "/", entries), "the folder lists");
+    std::vector<ServedFiles::CFolderEntry> entries;
+    Check(ServedFiles::ListFolder(root + "/", entries), "the folder lists");
     std::set<std::string> names;
     for (const auto& entry : entries)
         names.insert(entry.name + (entry.isFolder ? "/" : ""));
@@ -135,9 +137,9 @@ void TestFiles(const std::wstring& site)
           listed);
 
     std::string error;
-    Check(!ServerPlatform::CanServeFolder(root + "/missing", error) && !error.empty(),
+    Check(!ServedFolder::CanServe(root + "/missing", error) && !error.empty(),
           "a missing folder cannot be served, with a reason");
-    Check(ServerPlatform::CanServeFolder(root, error), "the site can be served", error);
+    Check(ServedFolder::CanServe(root, error), "the site can be served", error);
 
     // The working folder comes back in UTF-8 with '/' separators; then it is let go of, so that the
     // served folder can be renamed or removed while the server runs.
@@ -145,9 +147,9 @@ void TestFiles(const std::wstring& site)
     GetCurrentDirectoryW(MAX_PATH, before);
     SetCurrentDirectoryW(site.c_str());
     std::string current;
-    Check(ServerPlatform::CurrentFolder(current, error) && current == root, "the current folder", current);
-    ServerPlatform::ReleaseWorkingDirectory();
-    Check(ServerPlatform::CurrentFolder(current, error) && current.find(FolderUtf8) == std::string::npos,
+    Check(ServedFolder::Current(current, error) && current == root, "the current folder", current);
+    ServedFolder::ReleaseWorkingDirectory();
+    Check(ServedFolder::Current(current, error) && current.find(FolderUtf8) == std::string::npos,
           "the served folder is no longer the working folder", current);
     SetCurrentDirectoryW(before);
 }
@@ -157,7 +159,7 @@ void TestPortCheck()
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ServerPlatform::PrepareListeningSocket(holder);
+    LoopbackPort::PrepareListener(holder);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -167,8 +169,7 @@ void TestPortCheck()
     getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
     const int port = ntohs(address.sin_port);
     std::string error;
-    Check(ServerPlatform::CheckLoopbackPort(port, error) == ServerPlatform::EPortCheck::InUse, "a held port is in use",
-          error);
+    Check(LoopbackPort::Check(port, error) == LoopbackPort::EState::InUse, "a held port is in use", error);
     // Held for the server's exclusive use: even a program that asks to share addresses cannot bind it.
     const SOCKET intruder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     const BOOL on = TRUE;
@@ -176,8 +177,7 @@ void TestPortCheck()
     Check(bind(intruder, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0, "the held port is not shared");
     closesocket(intruder);
     closesocket(holder);
-    Check(ServerPlatform::CheckLoopbackPort(port, error) == ServerPlatform::EPortCheck::Free, "a released port is free",
-          error);
+    Check(LoopbackPort::Check(port, error) == LoopbackPort::EState::Free, "a released port is free", error);
     WSACleanup();
 }
 

@@ -1,8 +1,5 @@
-#include "platform/ServerPlatform.h"
+#include "platform/ServedFiles.h"
 #include "platform/WinText_win.h"
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <windows.h>
 
@@ -11,49 +8,14 @@
 
 namespace Corvan
 {
-namespace ServerPlatform
+namespace ServedFiles
 {
 
 namespace
 {
 
-using WinText::SystemMessage;
+using WinText::NativePath;
 using WinText::Utf8;
-using WinText::Wide;
-
-// Set by the console's Ctrl+C, Ctrl+Break and close; WaitForStopSignal waits for it.
-HANDLE g_stopEvent = nullptr;
-
-BOOL WINAPI OnConsoleEvent(DWORD type)
-{
-    SetEvent(g_stopEvent);
-    // After a close, log-off or shut-down the system ends the process as soon as this returns: hold
-    // it here so the main thread can stop the server (the system waits a few seconds at most).
-    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
-        Sleep(INFINITE);
-    return TRUE;
-}
-
-// A '/'-separated UTF-8 path as Windows takes it: backslashes, and the "\\?\" form, which lifts the
-// 260-character limit and hands every name to the file system exactly as written (no trailing dots
-// or blanks dropped, no device names such as CON found in any folder).
-std::wstring NativePath(const std::string& path)
-{
-    std::wstring wide = Wide(path);
-    for (wchar_t& c : wide)
-    {
-        if (c == L'/')
-            c = L'\\';
-    }
-    // A folder given with its trailing separator ("C:/site/"): the "\\?\" form takes no empty names.
-    while (wide.size() > 3 && wide.back() == L'\\')
-        wide.pop_back();
-    if (wide.compare(0, 4, L"\\\\?\\") == 0)
-        return wide;
-    if (wide.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + wide.substr(2);
-    return L"\\\\?\\" + wide;
-}
 
 // Where the names of a "\\?\" path begin: after the drive ("\\?\C:\") or the share
 // ("\\?\UNC\server\share\").
@@ -117,129 +79,6 @@ std::int64_t UnixNanoseconds(const FILETIME& time)
 }
 
 } // namespace
-
-void BlockStopSignals()
-{
-    if (!g_stopEvent)
-        g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
-
-void WaitForStopSignal()
-{
-    WaitForSingleObject(g_stopEvent, INFINITE);
-}
-
-bool CurrentFolder(std::string& strFolder, std::string& strError)
-{
-    const DWORD length = GetCurrentDirectoryW(0, nullptr);
-    std::wstring buffer(length, L'\0');
-    const DWORD written = length ? GetCurrentDirectoryW(length, buffer.data()) : 0;
-    if (written == 0 || written >= length)
-    {
-        strError = "cannot find the current folder: " + SystemMessage(GetLastError());
-        return false;
-    }
-    buffer.resize(written);
-    // The long form of every name (a folder entered by its 8.3 alias would fail the name checks).
-    const DWORD longLength = GetLongPathNameW(buffer.c_str(), nullptr, 0);
-    std::wstring longer(longLength, L'\0');
-    const DWORD longWritten = longLength ? GetLongPathNameW(buffer.c_str(), longer.data(), longLength) : 0;
-    if (longWritten > 0 && longWritten < longLength)
-    {
-        longer.resize(longWritten);
-        buffer = longer;
-    }
-    if (buffer.size() > 3 && buffer.back() == L'\\')
-        buffer.pop_back();
-    strFolder = Utf8(buffer);
-    for (char& c : strFolder)
-    {
-        if (c == '\\')
-            c = '/';
-    }
-    return true;
-}
-
-void ReleaseWorkingDirectory()
-{
-    // The system folder: always there, and never one a user replaces.
-    wchar_t system[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length > 0 && length < MAX_PATH)
-        SetCurrentDirectoryW(system);
-}
-
-bool CanServeFolder(const std::string& folder, std::string& strError)
-{
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileExW((NativePath(folder) + L"\\*").c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
-    {
-        strError = "cannot serve " + folder + ": " + SystemMessage(GetLastError());
-        return false;
-    }
-    FindClose(search);
-    return true;
-}
-
-void RaiseOpenFileLimit()
-{
-    // Windows sets no per-process limit on file and socket handles that a program could raise.
-}
-
-long long FreeFileDescriptors()
-{
-    return 1 << 20;
-}
-
-void PrepareListeningSocket(std::uintptr_t socket)
-{
-    const BOOL on = TRUE;
-    setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-               sizeof on);
-}
-
-EPortCheck CheckLoopbackPort(int port, std::string& strError)
-{
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
-    {
-        strError = "cannot use sockets: " + SystemMessage(static_cast<DWORD>(WSAGetLastError()));
-        return EPortCheck::OtherError;
-    }
-    EPortCheck result = EPortCheck::Free;
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == INVALID_SOCKET)
-    {
-        strError = "cannot open a socket: " + SystemMessage(static_cast<DWORD>(WSAGetLastError()));
-        result = EPortCheck::OtherError;
-    }
-    else
-    {
-        // As the server binds: exclusively, so no other program can take the port from under it.
-        const BOOL on = TRUE;
-        setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<u_short>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        {
-            const int error = WSAGetLastError();
-            // WSAEACCES: another program holds the port for its exclusive use.
-            const bool inUse = error == WSAEADDRINUSE || error == WSAEACCES;
-            result = inUse ? EPortCheck::InUse : EPortCheck::OtherError;
-            strError = inUse ? "port " + std::to_string(port) + " is already in use"
-                             : "cannot listen on port " + std::to_string(port) + ": " +
-                                   SystemMessage(static_cast<DWORD>(error));
-        }
-        closesocket(socket);
-    }
-    WSACleanup();
-    return result;
-}
 
 CReadOnlyFile::~CReadOnlyFile()
 {
@@ -324,5 +163,5 @@ bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries)
     return true;
 }
 
-} // namespace ServerPlatform
+} // namespace ServedFiles
 } // namespace Corvan
