@@ -6,6 +6,7 @@
 #include "server/HttpSession.h"
 #include "server/LiveReload.h"
 #include "server/Routes.h"
+#include "server/SiteRules.h"
 #include "server/StaticFiles.h"
 #include "server/TestLimits.h"
 
@@ -44,7 +45,8 @@ bool OutOfResources(const boost::system::error_code& error)
 struct CFileServer::CImpl
 {
     explicit CImpl(const std::string& strRoot)
-        : acceptor(loop), backOff(loop), stopTimer(loop), work(net::make_work_guard(loop)), staticFiles(strRoot)
+        : acceptor(loop), backOff(loop), stopTimer(loop), work(net::make_work_guard(loop)), siteRules(strRoot),
+          staticFiles(strRoot)
     {
     }
 
@@ -60,6 +62,7 @@ struct CFileServer::CImpl
     std::shared_ptr<CConnectionCount> pCount = std::make_shared<CConnectionCount>();
     bool waitingForPlace = false;
     bool stopping = false;
+    CSiteRules siteRules;
     CStaticFiles staticFiles;
     std::unique_ptr<CLiveReload> pLiveReload;
     CRouteTable routes;
@@ -148,14 +151,19 @@ bool CFileServer::Start(int port, std::string& strError)
         *pTimeout =
             std::chrono::milliseconds(TestLimits::FromEnvironment(pName, static_cast<std::size_t>(pTimeout->count())));
 
-    // Every route is in place before the first connection is accepted.
+    // Every route is in place before the first connection is accepted. Without live reload the rule
+    // files are read once: nothing tells the server of a change.
+    impl.siteRules.Load();
+    impl.staticFiles.SetSiteRules(&impl.siteRules);
     if (m_liveReloadWanted)
     {
         impl.pLiveReload = std::make_unique<CLiveReload>(m_strRoot, port, impl.loop);
+        impl.pLiveReload->SetSiteRules(&impl.siteRules);
         impl.pLiveReload->AddRoutes(impl.routes);
         impl.staticFiles.SetPageTag(impl.pLiveReload->PageTag());
     }
     impl.routes.fallback = [&impl](const CRequest& request) { return impl.staticFiles.Answer(request); };
+    impl.routes.hidden = [&impl](const CRequest& request) { return impl.staticFiles.AnswerHidden(request); };
 
     boost::system::error_code error;
     impl.acceptor.open(tcp::v4(), error);

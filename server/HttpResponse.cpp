@@ -1,5 +1,7 @@
 #include "server/HttpResponse.h"
 
+#include "server/TextRules.h"
+
 #include <ctime>
 
 namespace Corvan
@@ -20,8 +22,16 @@ const char* ReasonPhrase(int status)
         return "Partial Content";
     case 301:
         return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
     case 304:
         return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
     case 400:
         return "Bad Request";
     case 403:
@@ -91,6 +101,27 @@ void CHttpResponse::Add(const char* pName, const char* pValue)
     m_head += ": ";
     m_head += pValue;
     m_head += "\r\n";
+}
+
+void CHttpResponse::Set(std::string_view name, std::string_view value)
+{
+    const bool ended = m_head.size() >= 4 && m_head.compare(m_head.size() - 4, 4, "\r\n\r\n") == 0;
+    if (ended)
+        m_head.resize(m_head.size() - 2);
+    std::size_t at = m_head.find("\r\n") + 2; // past the status line
+    while (at < m_head.size())
+    {
+        const std::size_t next = m_head.find("\r\n", at) + 2;
+        const std::string_view line(m_head.data() + at, next - at);
+        if (line.size() > name.size() && line[name.size()] == ':' &&
+            TextRules::EqualsNoCase(line.substr(0, name.size()), name))
+            m_head.erase(at, next - at);
+        else
+            at = next;
+    }
+    m_head.append(name).append(": ").append(value).append("\r\n");
+    if (ended)
+        m_head += "\r\n";
 }
 
 void CHttpResponse::SetBody(std::string body)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace Corvan
 {
@@ -30,6 +31,9 @@ public:
     void Add(const char* pName, const char* pValue);
     void Add(const char* pName, const std::string& value) { Add(pName, value.c_str()); }
     void Add(const char* pName, std::int64_t value) { Add(pName, std::to_string(value)); }
+
+    // Replaces every header named `name` (any case) with this one; also after the body is set.
+    void Set(std::string_view name, std::string_view value);
 
     // The body, unless this answers HEAD.
     void SetBody(std::string body);

@@ -120,7 +120,7 @@ private:
         case HttpRules::ETarget::BadRequest:
             return Consume(headLength), Send(ErrorResponse(request, 400));
         case HttpRules::ETarget::Hidden:
-            return Consume(headLength), Send(ErrorResponse(request, 404));
+            return Consume(headLength), Send(m_routes.hidden ? m_routes.hidden(request) : ErrorResponse(request, 404));
         case HttpRules::ETarget::Ok:
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "server/Connection.h"
 #include "server/LiveReloadScript.h"
+#include "server/SiteRules.h"
 #include "server/TestLimits.h"
 #include "server/TextRules.h"
 
@@ -143,7 +144,7 @@ void CLiveReload::Admit(CConnection&& connection)
     static const std::size_t maxSockets = TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets);
     if (m_sockets.Count() >= maxSockets)
         return CLiveSockets::Refuse(std::move(connection), Refusal(503));
-    m_sockets.Open(std::move(connection));
+    m_sockets.Open(std::move(connection), m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string());
 }
 
 void CLiveReload::OnScanDone()
@@ -160,6 +161,7 @@ void CLiveReload::OnScanDone()
 
 void CLiveReload::OnChange(const std::string& relativePath)
 {
+    m_siteRulesChanged = m_siteRulesChanged || CSiteRules::Concerns(relativePath);
     m_changes.Add(relativePath, CChangeDebouncer::Clock::now());
     WaitForQuiet();
 }
@@ -186,6 +188,9 @@ void CLiveReload::Tell()
     if (CChangeDebouncer::Clock::now() < m_changes.Due())
         return WaitForQuiet(); // more changes came meanwhile
     const std::string message = m_changes.Take();
+    // Read before the pages reload, so that they load under the new rules.
+    if (std::exchange(m_siteRulesChanged, false) && m_pSiteRules)
+        m_pSiteRules->Load();
     if (m_active) // after "off" nothing may follow
         m_sockets.Broadcast(message);
 }

@@ -7,6 +7,9 @@
 //   "reload"  reload the page
 //   "css"     only style sheets changed: fetch them again in place
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
+//   "notices\n<line>\n..."  sent as a socket opens, when the site's rule files have lines that were
+//             skipped (SiteRules.h): the page shows them. A change of a rule file reads it again
+//             and reloads the pages.
 // This part joins them on the server's loop; the watcher's thread only posts to it.
 
 #include "platform/FolderWatcher.h"
@@ -32,6 +35,8 @@ class io_context;
 namespace Corvan
 {
 
+class CSiteRules;
+
 class CLiveReload
 {
 public:
@@ -46,6 +51,8 @@ public:
     CLiveReload(const CLiveReload&) = delete;
     CLiveReload& operator=(const CLiveReload&) = delete;
 
+    // The rule files to read again when they change, and whose notices pages get; call before Start.
+    void SetSiteRules(CSiteRules* pSiteRules) { m_pSiteRules = pSiteRules; }
     // The script's and the socket's routes.
     void AddRoutes(CRouteTable& table);
     // What pages get while live reload is on.
@@ -76,6 +83,8 @@ private:
     int m_port;
     boost::asio::io_context& m_loop;
     std::unique_ptr<CTimers> m_pTimers;
+    CSiteRules* m_pSiteRules = nullptr;
+    bool m_siteRulesChanged = false;
     bool m_active = true;
     bool m_waitForScan = true;
     bool m_rootGoneTold = false; // on the watcher's thread only

@@ -54,6 +54,43 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
         });
     }
 
+    // The site's rule files had lines that were skipped: a small box says which, as plain text (the
+    // lines quote the site's files), until the developer closes it for this tab.
+    function showNotices(text) {
+        var old = document.getElementById('__corvan-notices');
+        if (old && old.parentNode) {
+            old.parentNode.removeChild(old);
+        }
+        try {
+            if (sessionStorage.getItem('__corvanDismissed') === text) {
+                return;
+            }
+        } catch (e) {}
+        var box = document.createElement('div');
+        box.id = '__corvan-notices';
+        box.setAttribute('role', 'status');
+        box.style.cssText = 'position:fixed;right:12px;bottom:12px;z-index:2147483647;max-width:40em;' +
+            'margin:0;padding:8px 32px 8px 12px;background:#fff8d6;color:#222;border:1px solid #c9a400;' +
+            'border-radius:4px;font:13px/1.4 sans-serif;white-space:pre-wrap;box-shadow:0 2px 8px rgba(0,0,0,.2)';
+        box.textContent = text;
+        var close = document.createElement('button');
+        close.type = 'button';
+        close.textContent = '\u00d7';
+        close.setAttribute('aria-label', 'Dismiss');
+        close.style.cssText = 'position:absolute;top:2px;right:4px;border:0;background:none;color:#222;' +
+            'font:18px sans-serif;cursor:pointer';
+        close.onclick = function () {
+            if (box.parentNode) {
+                box.parentNode.removeChild(box);
+            }
+            try {
+                sessionStorage.setItem('__corvanDismissed', text);
+            } catch (e) {}
+        };
+        box.appendChild(close);
+        (document.body || document.documentElement).appendChild(box);
+    }
+
     function connect() {
         var socket;
         try {
@@ -69,6 +106,8 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
                 location.reload();
             } else if (event.data === 'css') {
                 swapStyleSheets();
+            } else if (typeof event.data === 'string' && event.data.indexOf('notices\n') === 0) {
+                showNotices(event.data.slice(8));
             } else if (event.data === 'off') {
                 stopped = true;
                 socket.close();
@@ -100,6 +139,9 @@ CHttpResponse Answer(const CRequest& request)
 {
     CHttpResponse response(request, 200);
     response.Add("Content-Type", "text/javascript; charset=utf-8");
+    // A page that requires it of what it loads (Cross-Origin-Embedder-Policy: require-corp in the
+    // site's _headers) still runs the script; its socket is not subject to that policy.
+    response.Add("Cross-Origin-Resource-Policy", "same-origin");
     response.Add("Content-Length", static_cast<std::int64_t>(sizeof ScriptText - 1));
     response.SetBody(std::string(ScriptText, sizeof ScriptText - 1));
     return response;

@@ -179,9 +179,12 @@ CLiveSockets::CLiveSockets() : m_pSet(std::make_shared<CSet>()) {}
 
 CLiveSockets::~CLiveSockets() = default;
 
-void CLiveSockets::Open(CConnection&& connection)
+void CLiveSockets::Open(CConnection&& connection, const std::string& greeting)
 {
-    std::make_shared<CLiveSocket>(std::move(connection), m_pSet)->Open();
+    const auto pSocket = std::make_shared<CLiveSocket>(std::move(connection), m_pSet);
+    pSocket->Open();
+    if (!greeting.empty())
+        pSocket->Send(std::make_shared<const std::string>(greeting));
 }
 
 void CLiveSockets::Refuse(CConnection&& connection, CHttpResponse response)

@@ -26,8 +26,9 @@ public:
     ~CLiveSockets();
 
     // Completes the handshake of an upgrade request (its bytes, and any frames after them, still in
-    // the connection's buffer) and keeps the socket until it closes.
-    void Open(CConnection&& connection);
+    // the connection's buffer) and keeps the socket until it closes; `greeting`, unless empty, is
+    // its first message.
+    void Open(CConnection&& connection, const std::string& greeting = std::string());
     // Answers an upgrade request with `response` instead, and ends the connection.
     static void Refuse(CConnection&& connection, CHttpResponse response);
 

@@ -29,6 +29,8 @@ struct CRouteTable
 {
     std::vector<CRoute> routes;
     std::function<CHttpResponse(const CRequest& request)> fallback;
+    // A target that names a dot file or folder, which is never served.
+    std::function<CHttpResponse(const CRequest& request)> hidden;
 
     // How long a client may take: to start a request on an open connection, to send the rest of a
     // head once started, and to take each piece of an answer (a paused media element or a throttled

@@ -4,6 +4,9 @@
 #include "server/FolderListing.h"
 #include "server/HtmlInjection.h"
 #include "server/HttpResponse.h"
+#include "server/RuleFile.h"
+#include "server/SiteRules.h"
+#include "server/TextRules.h"
 
 #include "platform/ServedFiles.h"
 
@@ -99,13 +102,32 @@ CHttpResponse Unavailable(const CRequest& request)
     return ErrorResponse(closing, 503, "Retry-After", "1");
 }
 
-CHttpResponse Page(const CRequest& request, std::string page, const char* pContentType)
+CHttpResponse Page(const CRequest& request, std::string page, const char* pContentType, int status = 200)
 {
-    CHttpResponse response(request, 200);
+    CHttpResponse response(request, status);
     response.Add("Content-Type", pContentType);
     response.Add("Content-Length", static_cast<std::int64_t>(page.size()));
     response.SetBody(std::move(page));
     return response;
+}
+
+// Without the site's own /404.html: a page (a browser shows it as one) that says what was asked for
+// and leads back to the folder.
+std::string NotFoundPage(const std::string& urlPath)
+{
+    const std::string path = HttpRules::HtmlEscape(urlPath);
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+           "<meta name=\"viewport\" content=\"width=device-width\"><title>404 Not Found</title>"
+           "<style>body{font-family:sans-serif;margin:2em}</style></head>\n<body><h1>404 Not Found</h1>\n"
+           "<p>Nothing in this folder answers <code>" +
+           path +
+           "</code>.</p>\n<p><a href=\"/\">Back to the folder</a></p>\n"
+           "</body></html>\n";
+}
+
+bool IsRedirect(int status)
+{
+    return status >= 300 && status < 400 && status != 304;
 }
 
 } // namespace
@@ -119,20 +141,56 @@ const char* CStaticFiles::TagFor(const CRequest& request) const
 
 CHttpResponse CStaticFiles::Answer(const CRequest& request) const
 {
+    const CSiteRuleSet* pRules = m_pSiteRules ? &m_pSiteRules->Current() : nullptr;
+    return WithSiteHeaders(request, pRules, AnswerSite(request, pRules));
+}
+
+CHttpResponse CStaticFiles::AnswerHidden(const CRequest& request) const
+{
+    return WithSiteHeaders(request, m_pSiteRules ? &m_pSiteRules->Current() : nullptr, NotFound(request));
+}
+
+CHttpResponse CStaticFiles::AnswerSite(const CRequest& request, const CSiteRuleSet* pRules) const
+{
     const HttpRules::CTarget& target = request.target;
+    // Like dot names, the rule files are never served, whatever a rule says.
+    if (IsRuleFile(target.relativePath))
+        return NotFound(request);
     const std::string path = m_strRoot + "/" + target.relativePath;
     auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
-    switch (pFile->Open(path))
+    const ServedFiles::EOpenResult opened = pFile->Open(path);
+    if (pRules && !pRules->redirects.IsEmpty())
+    {
+        const CRedirectDecision decision = pRules->redirects.Match(
+            "/" + target.relativePath, request.query,
+            [&](std::string_view)
+            { return opened == ServedFiles::EOpenResult::File ? !target.endsWithSlash : FileAnswers(opened, path); });
+        if (decision.action == CRedirectDecision::EAction::Redirect)
+        {
+            CHttpResponse response(request, decision.status);
+            response.Add("Location", decision.location);
+            response.Add("Content-Length", std::int64_t(0));
+            response.SetBody(std::string());
+            return response;
+        }
+        if (decision.action == CRedirectDecision::EAction::Rewrite)
+        {
+            std::optional<CHttpResponse> rewritten = AnswerRewrite(request, decision.target, decision.status);
+            return rewritten ? std::move(*rewritten) : NotFound(request);
+        }
+    }
+
+    switch (opened)
     {
     case ServedFiles::EOpenResult::NotFound:
-        return ErrorResponse(request, 404);
+        return NotFound(request);
     case ServedFiles::EOpenResult::Forbidden:
         return ErrorResponse(request, 403);
     case ServedFiles::EOpenResult::Unavailable:
         return Unavailable(request);
     case ServedFiles::EOpenResult::File:
         if (target.endsWithSlash)
-            return ErrorResponse(request, 404);
+            return NotFound(request);
         return ServeFile(request, std::move(pFile), target.lastSegment,
                          HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr);
     case ServedFiles::EOpenResult::Folder:
@@ -141,6 +199,83 @@ CHttpResponse CStaticFiles::Answer(const CRequest& request) const
     if (!target.endsWithSlash)
         return RedirectToFolder(request);
     return AnswerFolder(request, target.relativePath.empty() ? path : path + '/');
+}
+
+// Whether a folder (or what could not be opened) answers its path, so that rules without '!' leave
+// it alone: a folder with an index page does; one that would only be listed leaves it to the rules.
+bool CStaticFiles::FileAnswers(ServedFiles::EOpenResult opened, const std::string& path) const
+{
+    // A file that cannot be opened for want of a descriptor may well exist: 503 beats a rewrite.
+    if (opened == ServedFiles::EOpenResult::Unavailable)
+        return true;
+    if (opened != ServedFiles::EOpenResult::Folder)
+        return false;
+    for (const char* pIndex : {"/index.html", "/index.htm"})
+    {
+        ServedFiles::CReadOnlyFile index;
+        if (index.Open(path + pIndex) == ServedFiles::EOpenResult::File)
+            return true;
+    }
+    return false;
+}
+
+std::optional<CHttpResponse> CStaticFiles::AnswerRewrite(const CRequest& request, const HttpRules::CTarget& target,
+                                                         int status) const
+{
+    if (IsRuleFile(target.relativePath))
+        return std::nullopt;
+    const std::string path = m_strRoot + "/" + target.relativePath;
+    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
+    switch (pFile->Open(path))
+    {
+    case ServedFiles::EOpenResult::File:
+        return ServeFile(request, std::move(pFile), target.lastSegment,
+                         HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr, status);
+    case ServedFiles::EOpenResult::Forbidden:
+        return ErrorResponse(request, 403);
+    case ServedFiles::EOpenResult::Unavailable:
+        return Unavailable(request);
+    case ServedFiles::EOpenResult::Folder:
+        break;
+    case ServedFiles::EOpenResult::NotFound:
+        return std::nullopt;
+    }
+    for (const char* pIndex : {"index.html", "index.htm"})
+    {
+        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
+        if (pIndexFile->Open(path + "/" + pIndex) == ServedFiles::EOpenResult::File)
+            return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request), status);
+    }
+    return std::nullopt;
+}
+
+CHttpResponse CStaticFiles::NotFound(const CRequest& request) const
+{
+    auto pPage = std::make_unique<ServedFiles::CReadOnlyFile>();
+    if (pPage->Open(m_strRoot + "/404.html") == ServedFiles::EOpenResult::File)
+        return ServeFile(request, std::move(pPage), "404.html", TagFor(request), 404);
+    const HttpRules::CTarget& target = request.target;
+    std::string page = NotFoundPage("/" + target.relativePath + (target.endsWithSlash ? "/" : ""));
+    if (const char* pTag = TagFor(request))
+        page = HtmlInjection::InsertBeforeBodyEnd(page, pTag);
+    return Page(request, std::move(page), "text/html; charset=utf-8", 404);
+}
+
+// The site's _headers for the requested path (not a rewrite's file) on every answer about the
+// site; a header of the same name the server set gives way, except a redirect's Location.
+CHttpResponse CStaticFiles::WithSiteHeaders(const CRequest& request, const CSiteRuleSet* pRules,
+                                            CHttpResponse response) const
+{
+    if (!pRules || pRules->headers.IsEmpty())
+        return response;
+    const HttpRules::CTarget& target = request.target;
+    for (const auto& header : pRules->headers.HeadersFor("/" + target.relativePath + (target.endsWithSlash ? "/" : "")))
+    {
+        if (IsRedirect(response.Status()) && TextRules::EqualsNoCase(header.first, "Location"))
+            continue;
+        response.Set(header.first, header.second);
+    }
+    return response;
 }
 
 CHttpResponse CStaticFiles::RedirectToFolder(const CRequest& request) const
@@ -182,6 +317,10 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
     if (!ServedFiles::ListFolder(path, entries))
         return ErrorResponse(request, 403);
     const std::string& relative = request.target.relativePath;
+    if (relative.empty())
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [](const ServedFiles::CFolderEntry& entry) { return IsRuleFile(entry.name); }),
+                      entries.end());
     std::string page = FolderListing::Page("/" + relative + (relative.empty() ? "" : "/"), std::move(entries));
     if (const char* pTag = TagFor(request))
         page = HtmlInjection::InsertBeforeBodyEnd(page, pTag);
@@ -189,10 +328,12 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
 }
 
 // With `pTag` a page goes out whole with the tag in it (no ranges: the file's offsets do not apply
-// to it) under its own validator.
+// to it) under its own validator. A `status` other than 200 (a 404 page) goes out whole, without
+// validators: a client's copy of the page is no answer to another path.
 CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
-                                      const std::string& fileName, const char* pTag) const
+                                      const std::string& fileName, const char* pTag, int status) const
 {
+    const bool whole = status != 200;
     const ServedFiles::CFileInfo info = pFile->Info();
     std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
     if (info.size > MaxTaggedPageSize)
@@ -202,7 +343,7 @@ CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<S
     char lastModified[HttpRules::HttpDateSize];
     HttpRules::FormatHttpDate(info.mtimeSeconds, lastModified);
 
-    if (ConditionalRequest::IsNotModified(request, etag, info.mtimeSeconds))
+    if (!whole && ConditionalRequest::IsNotModified(request, etag, info.mtimeSeconds))
     {
         CHttpResponse response(request, 304);
         response.Add("ETag", etag);
@@ -215,31 +356,39 @@ CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<S
     {
         auto pPage = std::make_unique<CTaggedPage>(std::move(pFile), pTag);
         const std::int64_t size = pPage->Size();
-        CHttpResponse response(request, 200);
+        CHttpResponse response(request, status);
         response.Add("Content-Type", HttpRules::MimeType(fileName));
         response.Add("Content-Length", size);
-        response.Add("ETag", etag);
-        response.Add("Last-Modified", lastModified);
+        if (!whole)
+        {
+            response.Add("ETag", etag);
+            response.Add("Last-Modified", lastModified);
+        }
         response.Add("Vary", "Sec-Fetch-Dest, Accept");
         response.SetBody(std::move(pPage), 0, size);
         return response;
     }
 
-    std::int64_t first = 0, last = 0;
+    std::int64_t first = 0, last = info.size - 1;
     const HttpRules::ERange range =
-        ConditionalRequest::WantedRange(request, etag, info.mtimeSeconds, info.size, first, last);
+        whole ? HttpRules::ERange::Whole
+              : ConditionalRequest::WantedRange(request, etag, info.mtimeSeconds, info.size, first, last);
     if (range == HttpRules::ERange::Unsatisfiable)
         return ErrorResponse(request, 416, "Content-Range", "bytes */" + std::to_string(info.size));
-    const int status = range == HttpRules::ERange::Partial ? 206 : 200;
+    if (range == HttpRules::ERange::Partial)
+        status = 206;
     CHttpResponse response(request, status);
     response.Add("Content-Type", HttpRules::MimeType(fileName));
     response.Add("Content-Length", last - first + 1);
     if (status == 206)
         response.Add("Content-Range",
                      "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(info.size));
-    response.Add("Accept-Ranges", "bytes");
-    response.Add("ETag", etag);
-    response.Add("Last-Modified", lastModified);
+    if (!whole)
+    {
+        response.Add("Accept-Ranges", "bytes");
+        response.Add("ETag", etag);
+        response.Add("Last-Modified", lastModified);
+    }
     response.SetBody(std::make_unique<CFileSource>(std::move(pFile)), first, last - first + 1);
     return response;
 }

@@ -101,6 +101,7 @@ private slots:
     void staleServerRunsBeforeTheFirstDrop();
     void droppedPageRunsOverHttp();
     void savedFileReloadsPage();
+    void siteRulesFileApplies();
     void unsupportedFileShowsBox();
     void copyUrlReachesX11Clipboard();
     void renamedCopyCarriesItsBranding();
@@ -440,6 +441,27 @@ void TestWindowsRelease::savedFileReloadsPage()
     QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate(QStringLiteral("document.body.dataset.state")), QStringLiteral("done"),
                               ShortWaitMs);
     browser.Stop();
+}
+
+void TestWindowsRelease::siteRulesFileApplies()
+{
+    // Written while the server runs: the Windows watcher must report them, and the server read them.
+    QVERIFY2(!m_strPage.isEmpty(), "needs the dropped page");
+    const QString strRoot = QFileInfo(m_strPage).absolutePath();
+    QFile redirects(strRoot + QStringLiteral("/_redirects"));
+    QVERIFY(redirects.open(QIODevice::WriteOnly));
+    redirects.write("/* /" + QUrl(m_strPageUrl).path(QUrl::FullyEncoded).mid(1).toLatin1() + " 200\n");
+    redirects.close();
+    QFile headers(strRoot + QStringLiteral("/_headers"));
+    QVERIFY(headers.open(QIODevice::WriteOnly));
+    headers.write("/*\r\n  Cross-Origin-Embedder-Policy: require-corp\r\n");
+    headers.close();
+    const QByteArray page = ReadFile(m_strPage);
+    QTRY_VERIFY_WITH_TIMEOUT(Corvan::E2e::HttpGet(ServerPort, QStringLiteral("/settings/profile")).body == page,
+                             ShortWaitMs);
+    QVERIFY(Corvan::E2e::HttpGet(ServerPort, QStringLiteral("/settings/profile"))
+                .headers.contains("Cross-Origin-Embedder-Policy: require-corp"));
+    QCOMPARE(Corvan::E2e::HttpGet(ServerPort, QStringLiteral("/_redirects")).nStatus, 404);
 }
 
 void TestWindowsRelease::unsupportedFileShowsBox()

@@ -218,6 +218,7 @@ private slots:
     void burstSendsOneEvent();
     void newFoldersAreWatched();
     void everyOpenPageIsTold();
+    void siteRulesFollowEdits();
     void replacedFolderIsWatchedAgain_data();
     void replacedFolderIsWatchedAgain();
 
@@ -229,6 +230,7 @@ private slots:
 
     // In a real browser
     void browserShowsTheSavedText();
+    void browserRunsTheSiteRecipes();
 };
 
 void TestLiveReload::initTestCase()
@@ -332,17 +334,21 @@ void TestLiveReload::pagesCarryTheScript_data()
 {
     QTest::addColumn<QString>("file"); // written with a body end, empty for none
     QTest::addColumn<QByteArray>("target");
-    QTest::newRow("html") << "page.html" << QByteArray("/page.html");
-    QTest::newRow("htm, upper case") << "OLD.HTM" << QByteArray("/OLD.HTM");
-    QTest::newRow("index page") << "index.html" << QByteArray("/");
-    QTest::newRow("index.htm in a folder") << "sub/index.htm" << QByteArray("/sub/");
-    QTest::newRow("folder listing") << "" << QByteArray("/sub/deep/");
+    QTest::addColumn<int>("status");
+    QTest::newRow("html") << "page.html" << QByteArray("/page.html") << 200;
+    QTest::newRow("htm, upper case") << "OLD.HTM" << QByteArray("/OLD.HTM") << 200;
+    QTest::newRow("index page") << "index.html" << QByteArray("/") << 200;
+    QTest::newRow("index.htm in a folder") << "sub/index.htm" << QByteArray("/sub/") << 200;
+    QTest::newRow("folder listing") << "" << QByteArray("/sub/deep/") << 200;
+    QTest::newRow("site's 404 page") << "404.html" << QByteArray("/missing/page") << 404;
+    QTest::newRow("server's 404 page") << "" << QByteArray("/missing/page") << 404;
 }
 
 void TestLiveReload::pagesCarryTheScript()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, target);
+    QFETCH(int, status);
     Site site;
     if (!file.isEmpty())
         WriteFile(site.Path(file), "<html><body><p>text</p></body></html>");
@@ -350,7 +356,7 @@ void TestLiveReload::pagesCarryTheScript()
     QVERIFY(server.Start(site.Root()));
 
     const Response response = server.GetPage(target);
-    QCOMPARE(response.status, 200);
+    QCOMPARE(response.status, status);
     QVERIFY2(response.header("Content-Type").startsWith("text/html"), response.header("Content-Type"));
     QCOMPARE(response.header("Cache-Control"), QByteArray("no-cache"));
     QCOMPARE(response.header("Content-Length").toInt(), response.body.size());
@@ -495,6 +501,8 @@ void TestLiveReload::reservedNames()
     if (liveReload)
     {
         QCOMPARE(script.header("Content-Type"), QByteArray("text/javascript; charset=utf-8"));
+        // A page that requires it (Cross-Origin-Embedder-Policy: require-corp) still loads the script.
+        QCOMPARE(script.header("Cross-Origin-Resource-Policy"), QByteArray("same-origin"));
         QVERIFY2(script.body.contains("new WebSocket("), script.body.constData());
         QCOMPARE(server.Get("/__corvan/live.js?v=2").body, script.body);
         QCOMPARE(server.Get("/__corvan/live").status, 400); // only as a socket
@@ -771,6 +779,29 @@ void TestLiveReload::everyOpenPageIsTold()
     QCOMPARE(pages[2].Next(), QByteArray("reload"));
 }
 
+void TestLiveReload::siteRulesFollowEdits()
+{
+    Site site;
+    WriteFile(site.Path("_redirects"), "/a /b\n/x\n");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+    QCOMPARE(server.Get("/a").header("Location"), QByteArray("/b"));
+    LiveSocket socket;
+    QCOMPARE(socket.Open(server.port, server.OwnOrigin()), 101);
+    const QByteArray notice = "_redirects line 2: expected a path and a target, such as /old /new 301";
+    QCOMPARE(socket.Next(), "notices\n" + notice);
+    QVERIFY(server.Errors().contains("mongoose: " + notice + "\n"));
+
+    WriteFile(site.Path("_redirects"), "/a /c 307\n");
+    QCOMPARE(socket.Next(), QByteArray("reload"));
+    const Response moved = server.Get("/a");
+    QCOMPARE(moved.status, 307);
+    QCOMPARE(moved.header("Location"), QByteArray("/c"));
+    LiveSocket next;
+    QCOMPARE(next.Open(server.port, server.OwnOrigin()), 101);
+    QCOMPARE(next.Next(300), QByteArray()); // no notices left to tell
+}
+
 void TestLiveReload::replacedFolderIsWatchedAgain_data()
 {
     QTest::addColumn<bool>("renamed"); // else removed
@@ -922,6 +953,42 @@ void TestLiveReload::browserShowsTheSavedText()
             QTest::qWait(20);
     }
     QCOMPARE(shown, QString("after"));
+}
+
+void TestLiveReload::browserRunsTheSiteRecipes()
+{
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (scripts/install-deps.sh --test installs it)");
+    Site site;
+    WriteFile(site.Path("_headers"), "/*\n  Cross-Origin-Opener-Policy: same-origin\n"
+                                     "  Cross-Origin-Embedder-Policy: require-corp\n");
+    WriteFile(site.Path("_redirects"), "/* /index.html 200\n/<b>x\n");
+    WriteFile(site.Path("index.html"), "<!DOCTYPE html><html><head><script src=\"/app.js\"></script></head>"
+                                       "<body></body></html>");
+    WriteFile(site.Path("app.js"), "window.ran = 'first';");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+
+    // A deep link of a single-page app, isolated: its script loads, and so does live reload's.
+    CorvanTest::CHeadlessBrowser browser;
+    QString error;
+    QVERIFY2(browser.Start(chromium, QString("http://localhost:%1/settings/profile").arg(server.port), error),
+             qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate("window.ran || ''"), QString("first"), 20000);
+    QCOMPARE(browser.Evaluate("String(self.crossOriginIsolated)"), QString("true"));
+    const QString notice = "(document.getElementById('__corvan-notices') || {}).textContent || ''";
+    QTRY_VERIFY_WITH_TIMEOUT(browser.Evaluate(notice).startsWith("_redirects line 2: expected a path"), 5000);
+    QString shown;
+    for (int attempt = 0; attempt < 10 && shown != "saved"; ++attempt)
+    {
+        WriteFile(site.Path("app.js"), "window.ran = 'saved';");
+        QElapsedTimer wait;
+        wait.start();
+        while ((shown = browser.Evaluate("window.ran || ''")) != "saved" && wait.elapsed() < 1000)
+            QTest::qWait(20);
+    }
+    QCOMPARE(shown, QString("saved"));
 }
 
 QTEST_GUILESS_MAIN(TestLiveReload)
