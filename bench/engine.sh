@@ -74,25 +74,8 @@ note() { echo "[$(date -u +%H:%M:%S) load $(loadavg)] $*" | tee -a "$log" >&2; }
 # command NAME PORT: the server's command line (run from its served folder).
 command_of() {
     if [ "$1" = nginx ]; then
-        cat >"$work/nginx/nginx-$2.conf" <<CONF
-worker_processes 1;
-worker_rlimit_nofile $(ulimit -n);
-daemon off;
-pid $work/nginx/nginx-$2.pid;
-error_log $work/nginx/error.log;
-events { worker_connections $(($(ulimit -n) - 100)); }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server { listen 127.0.0.1:$2; root $work/site-nginx; }
-}
-CONF
+        nginx_conf "$work/nginx/nginx-$2.conf" "$2" "$work/site-nginx" 1 $(($(ulimit -n) - 100)) \
+            "worker_rlimit_nofile $(ulimit -n);"
         echo "$NGINX_BIN -c $work/nginx/nginx-$2.conf -p $work/nginx"
     else
         echo "$work/mongoose-bench-$1 $2"

@@ -76,3 +76,29 @@ rps() {
 }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+# nginx_conf FILE PORT ROOT WORKERS CONNECTIONS [EXTRA]: a static nginx on 127.0.0.1 with sendfile
+# on and no access log, its state kept in the folder of FILE.
+nginx_conf() {
+    local dir
+    dir=$(dirname "$1")
+    cat >"$1" <<CONF
+worker_processes $4;
+$6
+daemon off;
+pid $1.pid;
+error_log $dir/error.log;
+events { worker_connections $5; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    client_body_temp_path $dir/body;
+    proxy_temp_path $dir/proxy;
+    fastcgi_temp_path $dir/fastcgi;
+    uwsgi_temp_path $dir/uwsgi;
+    scgi_temp_path $dir/scgi;
+    server { listen 127.0.0.1:$2; root $3; }
+}
+CONF
+}

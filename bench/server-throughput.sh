@@ -28,24 +28,7 @@ start_server "$ours_port"
 
 nginx_port=$(free_port)
 mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes auto;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server { listen 127.0.0.1:$nginx_port; root $site; }
-}
-CONF
+nginx_conf "$work/nginx/nginx.conf" "$nginx_port" "$site" auto 1024
 "$NGINX" -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 pids+=($!)
 
