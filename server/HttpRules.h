@@ -48,6 +48,9 @@ std::string PercentEncode(const std::string& text);
 
 std::string HtmlEscape(const std::string& text);
 
+// True for well-formed UTF-8: no overlong forms, surrogates or code points above U+10FFFF.
+bool IsValidUtf8(const std::string& text);
+
 // "Sun, 06 Nov 1994 08:49:37 GMT"; the buffer needs HttpDateSize bytes.
 void FormatHttpDate(std::int64_t secondsSinceEpoch, char* pBuffer);
 constexpr std::size_t HttpDateSize = 40;
