@@ -1,5 +1,7 @@
 #include "server/HttpRules.h"
 
+#include "server/TextRules.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
@@ -14,19 +16,6 @@ namespace HttpRules
 
 namespace
 {
-
-bool EqualsIgnoringCase(const char* pA, std::size_t lengthA, const char* pB)
-{
-    const std::size_t lengthB = std::strlen(pB);
-    if (lengthA != lengthB)
-        return false;
-    for (std::size_t i = 0; i < lengthA; ++i)
-    {
-        if (std::tolower(static_cast<unsigned char>(pA[i])) != std::tolower(static_cast<unsigned char>(pB[i])))
-            return false;
-    }
-    return true;
-}
 
 bool AllDigits(const char* pBegin, const char* pEnd)
 {
@@ -212,9 +201,25 @@ bool IsLoopbackHost(const char* pHost)
     }
     if (pEnd != pHost && pEnd[-1] == '.')
         --pEnd;
-    const std::size_t length = static_cast<std::size_t>(pEnd - pHost);
-    return EqualsIgnoringCase(pHost, length, "localhost") || EqualsIgnoringCase(pHost, length, "127.0.0.1") ||
-           EqualsIgnoringCase(pHost, length, "[::1]");
+    const std::string_view host(pHost, static_cast<std::size_t>(pEnd - pHost));
+    return TextRules::EqualsNoCase(host, "localhost") || TextRules::EqualsNoCase(host, "127.0.0.1") ||
+           TextRules::EqualsNoCase(host, "[::1]");
+}
+
+std::vector<std::string_view> SplitPath(std::string_view path)
+{
+    std::vector<std::string_view> segments;
+    std::size_t begin = 0;
+    while (begin < path.size())
+    {
+        std::size_t end = path.find('/', begin);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end > begin)
+            segments.push_back(path.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return segments;
 }
 
 ETarget DecodeTarget(const char* pRaw, CTarget& target)
@@ -249,25 +254,16 @@ ETarget DecodeTarget(const char* pRaw, CTarget& target)
     target = CTarget();
     target.endsWithSlash = decoded.back() == '/';
     bool hidden = false;
-    std::size_t begin = 0;
-    while (begin < decoded.size())
+    for (const std::string_view segment : SplitPath(decoded))
     {
-        std::size_t end = decoded.find('/', begin);
-        if (end == std::string::npos)
-            end = decoded.size();
-        if (end > begin)
-        {
-            const std::string segment = decoded.substr(begin, end - begin);
-            if (segment == "." || segment == "..")
-                return ETarget::BadRequest;
-            if (segment[0] == '.')
-                hidden = true;
-            if (!target.relativePath.empty())
-                target.relativePath += '/';
-            target.relativePath += segment;
-            target.lastSegment = segment;
-        }
-        begin = end + 1;
+        if (segment == "." || segment == "..")
+            return ETarget::BadRequest;
+        if (segment[0] == '.')
+            hidden = true;
+        if (!target.relativePath.empty())
+            target.relativePath += '/';
+        target.relativePath += segment;
+        target.lastSegment = segment;
     }
     return hidden ? ETarget::Hidden : ETarget::Ok;
 }
@@ -281,7 +277,7 @@ const char* MimeType(const std::string& fileName)
         const std::size_t length = fileName.size() - dot - 1;
         for (const CMimeEntry& entry : MimeTable)
         {
-            if (EqualsIgnoringCase(pExtension, length, entry.extension))
+            if (TextRules::EqualsNoCase(std::string_view(pExtension, length), entry.extension))
                 return entry.type;
         }
     }
@@ -431,7 +427,7 @@ ERange ParseRange(const char* pRange, std::int64_t size, std::int64_t& first, st
 {
     const char* p = pRange;
     SkipSpaces(p);
-    if (!EqualsIgnoringCase(p, std::strlen(p) < 6 ? std::strlen(p) : 6, "bytes="))
+    if (!TextRules::StartsWithNoCase(p, "bytes="))
         return ERange::Whole;
     p += 6;
     SkipSpaces(p);

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace Corvan
 {
@@ -37,6 +39,9 @@ struct CTarget
 // start, bad or NUL escapes, backslashes, raw control characters, "." and ".." segments. Escaped
 // bytes may be any others: a name need not be UTF-8.
 ETarget DecodeTarget(const char* pRaw, CTarget& target);
+
+// The non-empty segments of a decoded path, so "/a//b/" and "/a/b" are the same path.
+std::vector<std::string_view> SplitPath(std::string_view path);
 
 // Content-Type for a file name, by its extension (case-insensitive); application/octet-stream
 // for anything unknown.

@@ -7,22 +7,6 @@
 namespace Corvan
 {
 
-std::vector<std::string_view> SplitPath(std::string_view path)
-{
-    std::vector<std::string_view> segments;
-    std::size_t begin = 0;
-    while (begin < path.size())
-    {
-        std::size_t end = path.find('/', begin);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (end > begin)
-            segments.push_back(path.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return segments;
-}
-
 namespace
 {
 

@@ -5,6 +5,8 @@
 // "*" splat that takes the rest of the path (nothing included). Patterns are split once when the
 // file is read, so matching a request is a few string compares per rule: no regular expressions.
 
+#include "server/HttpRules.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,8 +23,7 @@ struct CCaptures
     std::string_view splat;
 };
 
-// The non-empty segments of a decoded path, so "/a//b/" and "/a/b" are the same path.
-std::vector<std::string_view> SplitPath(std::string_view path);
+using HttpRules::SplitPath;
 
 // A request path split once for all the rules it is matched against.
 struct CRequestPath
