@@ -3,8 +3,8 @@
 // lookup (empty file), against the same request with no rule files. Prints nanoseconds per
 // request, the median of ROUNDS rounds. Usage: bench_siterules [ROUNDS]
 
-#include "server/HeaderRules.h"
-#include "server/RedirectRules.h"
+#include "server/siterules/HeaderRules.h"
+#include "server/siterules/RedirectRules.h"
 
 #include <algorithm>
 #include <chrono>

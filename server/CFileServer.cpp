@@ -2,13 +2,13 @@
 
 #include "platform/FileLimit.h"
 #include "platform/LoopbackPort.h"
-#include "server/Connection.h"
-#include "server/HttpSession.h"
-#include "server/LiveReload.h"
-#include "server/Routes.h"
-#include "server/SiteRules.h"
-#include "server/StaticFiles.h"
 #include "server/TestLimits.h"
+#include "server/files/SiteRules.h"
+#include "server/files/StaticFiles.h"
+#include "server/http/Connection.h"
+#include "server/http/HttpSession.h"
+#include "server/http/Routes.h"
+#include "server/livereload/LiveReload.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>

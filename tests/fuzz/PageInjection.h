@@ -3,7 +3,7 @@
 // The one place the fuzz targets put the live-reload tag into a whole page, so a change to the
 // injection's interface is adapted here alone.
 
-#include "server/HtmlInjection.h"
+#include "server/files/HtmlInjection.h"
 
 #include <string>
 

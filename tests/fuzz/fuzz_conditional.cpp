@@ -5,8 +5,10 @@
 // Input: a first line "SIZE MTIME" (the file), then "Name: value" header lines. In values, $ETAG
 // and $DATE stand for the file's own ETag and Last-Modified, so matching validators are easy to find.
 
-#include "server/ConditionalRequest.h"
-#include "server/HttpRules.h"
+#include "server/files/ConditionalRequest.h"
+#include "server/httprules/ETags.h"
+#include "server/httprules/HttpDates.h"
+#include "server/httprules/Ranges.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>

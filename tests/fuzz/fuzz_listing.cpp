@@ -5,8 +5,9 @@
 // Input: NUL-separated fields; the first is the request target of the folder, each other one a
 // name, a folder when it ends in '/'.
 
-#include "server/FolderListing.h"
-#include "server/HttpRules.h"
+#include "server/files/FolderListing.h"
+#include "server/httprules/Escaping.h"
+#include "server/httprules/Target.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/PageInjection.h"
 

@@ -2,7 +2,8 @@
 // the served folder. Whatever the bytes, an accepted target maps to a path that stays below the
 // folder and that a link the server writes (a listing entry, a redirect) decodes back to.
 
-#include "server/HttpRules.h"
+#include "server/httprules/Escaping.h"
+#include "server/httprules/Target.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <cstddef>

@@ -5,9 +5,10 @@
 //
 // Input: NUL-separated: the _redirects text, the _headers text, a request target ("/path?query").
 
-#include "server/HeaderRules.h"
-#include "server/RedirectRules.h"
-#include "server/RuleFile.h"
+#include "server/httprules/Target.h"
+#include "server/siterules/HeaderRules.h"
+#include "server/siterules/RedirectRules.h"
+#include "server/siterules/RuleFile.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>

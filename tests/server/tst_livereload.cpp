@@ -3,7 +3,7 @@
 // over raw sockets, so every header (Host, Origin, Upgrade) is the test's own.
 
 #include "platform/FolderWatcher.h"
-#include "server/HtmlInjection.h"
+#include "server/files/HtmlInjection.h"
 #include "tests/support/HeadlessBrowser.h"
 #include "tests/support/ServerTestSupport.h"
 

@@ -1,7 +1,7 @@
 // A site's _redirects and _headers, read and matched directly on the rules library.
 
-#include "server/HeaderRules.h"
-#include "server/RedirectRules.h"
+#include "server/siterules/HeaderRules.h"
+#include "server/siterules/RedirectRules.h"
 
 #include <QtTest>
 

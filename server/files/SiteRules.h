@@ -1,0 +1,44 @@
+#pragma once
+
+// A site's own rule files (_redirects, _headers) as the server holds them: read from the served
+// folder at start and again whenever live reload sees either change, each read printing its notices
+// as one server line each. A read builds a whole new set, so a request never sees half of an edit.
+// Used on the server's loop thread only.
+
+#include "server/siterules/HeaderRules.h"
+#include "server/siterules/RedirectRules.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Corvan
+{
+
+struct CSiteRuleSet
+{
+    CRedirectRules redirects;
+    CHeaderRules headers;
+    std::vector<std::string> notices; // "_redirects line 3: ...", one line each
+};
+
+class CSiteRules
+{
+public:
+    explicit CSiteRules(std::string strRoot);
+
+    // Reads both files again and prints the notices; a missing file is no rules and no notice.
+    void Load();
+    const CSiteRuleSet& Current() const { return *m_pCurrent; }
+
+    // True when a change the folder watcher reports (empty: anything) may change the rules.
+    static bool Concerns(const std::string& relativePath);
+    // The notices as live reload's socket tells a page: "notices" and a line each; empty for none.
+    std::string NoticeMessage() const;
+
+private:
+    std::string m_strRoot;
+    std::shared_ptr<const CSiteRuleSet> m_pCurrent;
+};
+
+} // namespace Corvan

@@ -1,0 +1,72 @@
+#pragma once
+
+// The folder's files over HTTP: files with validators and byte ranges, folders by their index page
+// or a listing, a folder named without its '/' by a redirect. It owns every target that no other
+// feature took. The site's own rules (SiteRules.h) come first where no file answers (or with '!'),
+// a path nothing answers gets the site's /404.html or a small page, and every answer carries the
+// site's _headers for the requested path.
+
+#include "server/http/HttpResponse.h"
+#include "server/http/Request.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace Corvan
+{
+
+namespace ServedFiles
+{
+class CReadOnlyFile;
+enum class EOpenResult;
+} // namespace ServedFiles
+
+class CSiteRules;
+struct CSiteRuleSet;
+
+// What another feature puts into pages: `tag` goes before the end of a page's body when `wants`
+// says the request shows the page (live reload's script).
+struct CPageTag
+{
+    const char* tag = nullptr;
+    std::function<bool(const CRequest& request)> wants;
+};
+
+class CStaticFiles
+{
+public:
+    explicit CStaticFiles(std::string strRoot);
+
+    void SetPageTag(CPageTag pageTag) { m_pageTag = std::move(pageTag); }
+    // The site's rule files; without them the folder is served as it is.
+    void SetSiteRules(const CSiteRules* pSiteRules) { m_pSiteRules = pSiteRules; }
+    // A page with the tag is read twice (first to find the tag's place), so its first byte waits
+    // for that; larger pages go out untouched at once, with ranges.
+    static constexpr std::int64_t MaxTaggedPageSize = 8 * 1024 * 1024;
+
+    CHttpResponse Answer(const CRequest& request) const;
+    // A target that names a dot file or folder: the same answer as a path nothing answers.
+    CHttpResponse AnswerHidden(const CRequest& request) const;
+
+private:
+    CHttpResponse AnswerSite(const CRequest& request, const CSiteRuleSet* pRules) const;
+    bool FileAnswers(ServedFiles::EOpenResult opened, const std::string& path) const;
+    // A rewrite's file (or folder's index page) with `status`; none when it is missing.
+    std::optional<CHttpResponse> AnswerRewrite(const CRequest& request, const HttpRules::CTarget& target,
+                                               int status) const;
+    CHttpResponse NotFound(const CRequest& request) const;
+    CHttpResponse WithSiteHeaders(const CRequest& request, const CSiteRuleSet* pRules, CHttpResponse response) const;
+    CHttpResponse AnswerFolder(const CRequest& request, const std::string& path) const;
+    CHttpResponse RedirectToFolder(const CRequest& request) const;
+    CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
+                            const std::string& fileName, const char* pTag, int status = 200) const;
+    const char* TagFor(const CRequest& request) const;
+
+    std::string m_strRoot;
+    CPageTag m_pageTag;
+    const CSiteRules* m_pSiteRules = nullptr;
+};
+
+} // namespace Corvan

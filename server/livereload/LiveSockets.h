@@ -1,0 +1,51 @@
+#pragma once
+
+// Live reload's open sockets: one WebSocket session per page, each with its own write queue, so a
+// page that stops reading holds up only itself. Pages have nothing to say: what they send is read
+// and dropped (pings answered), and a message above a few KiB ends the socket with 1009 before
+// any of it is kept. Runs on the server's loop thread.
+
+#include "server/http/HttpResponse.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace Corvan
+{
+
+struct CConnection;
+
+class CLiveSockets
+{
+public:
+    // A page's socket has nothing to say; this bounds what a client may send in one message.
+    static constexpr std::size_t MaxMessageSize = 4096;
+
+    CLiveSockets();
+    ~CLiveSockets();
+
+    // Completes the handshake of an upgrade request (its bytes, and any frames after them, still in
+    // the connection's buffer) and keeps the socket until it closes; `greeting`, unless empty, is
+    // its first message.
+    void Open(CConnection&& connection, const std::string& greeting = std::string());
+    // Answers an upgrade request with `response` instead, and ends the connection.
+    static void Refuse(CConnection&& connection, CHttpResponse response);
+
+    // Open sockets, handshakes under way included.
+    std::size_t Count() const;
+    // A text message to every open socket.
+    void Broadcast(const std::string& message);
+    // "off" to every open socket, then a normal close: live reload has ended for good.
+    void SendOff();
+    // Closes every socket with 1001: the server goes away.
+    void CloseAll();
+
+    // The open sockets, shared with each of them, so that a socket can leave it whenever it ends.
+    struct CSet;
+
+private:
+    std::shared_ptr<CSet> m_pSet;
+};
+
+} // namespace Corvan

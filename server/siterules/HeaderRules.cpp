@@ -1,0 +1,145 @@
+#include "server/siterules/HeaderRules.h"
+
+#include "server/httprules/Hosts.h"
+#include "server/httprules/TextRules.h"
+#include "server/siterules/RuleFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace Corvan
+{
+
+namespace
+{
+
+// A header name is an HTTP token.
+bool IsToken(std::string_view name)
+{
+    for (const char ch : name)
+    {
+        if (!std::isalnum(static_cast<unsigned char>(ch)) && !std::strchr("!#$%&'*+-.^_`|~", ch))
+            return false;
+    }
+    return !name.empty();
+}
+
+// An origin on this machine's loopback (http://localhost:5173): the only kind a site may let read
+// its answers. "*" or another site's origin would open the folder to every page the user visits
+// while the server runs.
+bool IsLoopbackOrigin(std::string_view value)
+{
+    constexpr std::string_view Scheme = "http://";
+    return TextRules::StartsWithNoCase(value, Scheme) &&
+           HttpRules::IsLoopbackHost(std::string(value.substr(Scheme.size())).c_str());
+}
+
+} // namespace
+
+bool CHeaderRules::IsServersOwn(std::string_view name)
+{
+    static const char* const Names[] = {
+        "Connection", "Content-Length", "Content-Encoding",  "Content-Range", "Host", "Keep-Alive",
+        "TE",         "Trailer",        "Transfer-Encoding", "Upgrade"};
+    for (const char* pName : Names)
+    {
+        if (TextRules::EqualsNoCase(name, pName))
+            return true;
+    }
+    return TextRules::StartsWithNoCase(name, "Proxy-");
+}
+
+CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>& notices)
+{
+    CHeaderRules rules;
+    CRuleFileReader reader(HeadersFileName, text, notices);
+    // Header lines after a path that was skipped are skipped with it, without a notice each.
+    enum class EBlock
+    {
+        None,
+        Open,
+        Skipped
+    } block = EBlock::None;
+    std::string_view line;
+    while (reader.NextLine(line))
+    {
+        const bool indented = line[0] == ' ' || line[0] == '\t';
+        const std::string_view content = line.substr(line.find_first_not_of(" \t"));
+        const bool url = !indented && (content.compare(0, 7, "http://") == 0 || content.compare(0, 8, "https://") == 0);
+        if (content[0] == '/' || url)
+        {
+            block = EBlock::Skipped;
+            std::string error;
+            CBlock next;
+            if (url)
+                reader.Skip("rules for other hosts do not apply to this server");
+            else if (content.find_first_of(" \t") != std::string_view::npos)
+                reader.Skip("a path is alone on its line; its headers follow on indented lines");
+            else if (!next.pattern.Parse(content, error))
+                reader.Skip(CRuleFileReader::Quote(content) + ": " + error);
+            else if (!reader.CountRule())
+                break;
+            else
+            {
+                rules.m_blocks.push_back(std::move(next));
+                block = EBlock::Open;
+            }
+            continue;
+        }
+        if (block == EBlock::Skipped)
+            continue;
+        const std::size_t colon = content.find(':');
+        if (!indented || colon == std::string_view::npos)
+        {
+            reader.Skip(indented ? "expected Name: value"
+                                 : "expected a path starting with / or an indented Name: value");
+            continue;
+        }
+        std::string_view name = content.substr(0, colon);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.remove_suffix(1);
+        std::string_view value = content.substr(colon + 1);
+        value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+        if (block == EBlock::None)
+            reader.Skip("a header needs a path line above it");
+        else if (!IsToken(name))
+            reader.Skip(CRuleFileReader::Quote(name) + " is not a header name");
+        else if (IsServersOwn(name))
+            reader.Skip(std::string(name) + " is set by the server alone and cannot be changed");
+        else if (TextRules::EqualsNoCase(name, "Access-Control-Allow-Origin") && !IsLoopbackOrigin(value))
+            reader.Skip(CRuleFileReader::Quote(value) +
+                        " would let other websites read this folder; only http://localhost, http://127.0.0.1 "
+                        "or http://[::1] origins (with a port) are allowed");
+        else
+            rules.m_blocks.back().headers.emplace_back(name, value);
+    }
+    return rules;
+}
+
+CHeaderRules::CHeaders CHeaderRules::HeadersFor(std::string_view path) const
+{
+    CHeaders result;
+    if (m_blocks.empty())
+        return result;
+    const CRequestPath requestPath(path);
+    CCaptures captures;
+    for (const CBlock& block : m_blocks)
+    {
+        if (!block.pattern.Matches(requestPath, captures))
+            continue;
+        for (const auto& header : block.headers)
+        {
+            auto it = result.begin();
+            while (it != result.end() && !TextRules::EqualsNoCase(it->first, header.first))
+                ++it;
+            if (it == result.end() || TextRules::EqualsNoCase(header.first, "Set-Cookie"))
+                result.push_back(header);
+            else
+                it->second += ", " + header.second;
+        }
+    }
+    return result;
+}
+
+} // namespace Corvan

@@ -1,0 +1,47 @@
+#pragma once
+
+// A site's _headers file: a path pattern (PathPattern.h) at the start of a line, then indented
+// "Name: value" lines for answers to the paths it matches; '#' comments.
+//   /*
+//     Cross-Origin-Opener-Policy: same-origin
+// Every matching block adds its headers. Headers that frame the answer or the connection
+// (Content-Length, Transfer-Encoding, Connection, ...) stay the server's: they are skipped.
+
+#include "server/siterules/PathPattern.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace Corvan
+{
+
+class CHeaderRules
+{
+public:
+    using CHeaders = std::vector<std::pair<std::string, std::string>>;
+
+    // Reads a _headers file; every line that cannot be used adds one notice to `notices`.
+    static CHeaderRules Parse(std::string_view text, std::vector<std::string>& notices);
+
+    // The headers for an answer to a decoded request path, in the file's order. A name that
+    // several lines set comes once, their values joined by ", " (Set-Cookie lines stay apart).
+    CHeaders HeadersFor(std::string_view path) const;
+
+    bool IsEmpty() const { return m_blocks.empty(); }
+
+    // True for a header a site may not set: how the answer is framed and the connection kept is
+    // the server's alone.
+    static bool IsServersOwn(std::string_view name);
+
+private:
+    struct CBlock
+    {
+        CPathPattern pattern;
+        CHeaders headers;
+    };
+    std::vector<CBlock> m_blocks;
+};
+
+} // namespace Corvan

@@ -1,0 +1,265 @@
+#include "server/siterules/RedirectRules.h"
+
+#include "server/httprules/Escaping.h"
+#include "server/httprules/Target.h"
+#include "server/httprules/TextRules.h"
+#include "server/httprules/Utf8.h"
+#include "server/siterules/RuleFile.h"
+
+#include <algorithm>
+
+namespace Corvan
+{
+
+namespace
+{
+
+bool IsOtherHost(std::string_view target)
+{
+    return TextRules::StartsWithNoCase(target, "http://") || TextRules::StartsWithNoCase(target, "https://") ||
+           target.substr(0, 2) == "//";
+}
+
+// Bytes a header must not carry as they are: controls, blanks, non-ASCII, and '#', which would end
+// the URL early.
+void AppendEscaped(std::string& out, std::string_view text, bool escapeHash)
+{
+    static const char Hex[] = "0123456789ABCDEF";
+    for (const char ch : text)
+    {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F || (escapeHash && c == '#'))
+        {
+            out += '%';
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        }
+        else
+        {
+            out += ch;
+        }
+    }
+}
+
+// A rewrite's file, decoded as any request is, and then held to more than a request: a plain
+// UTF-8 name without control characters, so that no rule reaches a file a link could not name.
+bool DecodeRewriteTarget(const std::string& expanded, HttpRules::CTarget& target)
+{
+    if (HttpRules::DecodeTarget(expanded.c_str(), target) != HttpRules::ETarget::Ok)
+        return false;
+    for (const char ch : target.relativePath)
+    {
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            return false;
+    }
+    return HttpRules::IsValidUtf8(target.relativePath);
+}
+
+int ParseStatus(std::string_view token, bool& force)
+{
+    force = !token.empty() && token.back() == '!';
+    if (force)
+        token.remove_suffix(1);
+    for (const int status : {301, 302, 303, 307, 308, 200, 404})
+    {
+        if (token == std::to_string(status))
+            return status;
+    }
+    return 0;
+}
+
+} // namespace
+
+CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::string>& notices)
+{
+    CRedirectRules rules;
+    CRuleFileReader reader(RedirectsFileName, text, notices);
+    std::string_view line;
+    while (reader.NextLine(line))
+    {
+        std::vector<std::string_view> tokens;
+        for (std::size_t begin = line.find_first_not_of(" \t"); begin != std::string_view::npos;)
+        {
+            const std::size_t end = std::min(line.find_first_of(" \t", begin), line.size());
+            if (line[begin] == '#')
+                break;
+            tokens.push_back(line.substr(begin, end - begin));
+            begin = line.find_first_not_of(" \t", end);
+        }
+        if (tokens.size() < 2)
+        {
+            reader.Skip("expected a path and a target, such as /old /new 301");
+            continue;
+        }
+        if (tokens.size() > 3)
+        {
+            reader.Skip("unexpected " + CRuleFileReader::Quote(tokens[3]) +
+                        "; only a path, a target and a status are read");
+            continue;
+        }
+        CRule rule;
+        if (tokens.size() == 3 && !(rule.status = ParseStatus(tokens[2], rule.force)))
+        {
+            reader.Skip(CRuleFileReader::Quote(tokens[2]) +
+                        " is not a status: use 301, 302, 303, 307, 308, 200 or 404");
+            continue;
+        }
+        if (IsOtherHost(tokens[0]))
+        {
+            reader.Skip("rules for other hosts do not apply to this server");
+            continue;
+        }
+        std::string error;
+        if (!rule.from.Parse(tokens[0], error))
+        {
+            reader.Skip(CRuleFileReader::Quote(tokens[0]) + ": " + error);
+            continue;
+        }
+        std::string_view to = tokens[1];
+        const bool rewrite = rule.status == 200 || rule.status == 404;
+        rule.otherHost = IsOtherHost(to);
+        if (rewrite && rule.otherHost)
+        {
+            reader.Skip("a " + std::to_string(rule.status) +
+                        " to another host is not followed: this server answers only with its folder's files");
+            continue;
+        }
+        if (to[0] != '/' && !rule.otherHost)
+        {
+            reader.Skip(CRuleFileReader::Quote(to) + ": a target starts with / or http:// or https://");
+            continue;
+        }
+        if (rewrite)
+            to = to.substr(0, to.find_first_of("?#")); // a file has no query
+
+        // ":name" becomes what FROM took when FROM has that placeholder (":splat": its splat);
+        // anything else, such as a port, stays as written.
+        std::string literal;
+        for (std::size_t i = 0; i < to.size(); ++i)
+        {
+            const std::size_t length = to[i] == ':' ? PlaceholderNameLength(to.substr(i + 1)) : 0;
+            const std::string_view name = to.substr(i + 1, length);
+            const bool splat = name == "splat" && rule.from.HasSplat();
+            if (length == 0 || !(splat || rule.from.HasPlaceholder(name)))
+            {
+                AppendEscaped(literal, to.substr(i, 1), false);
+                continue;
+            }
+            if (!literal.empty())
+                rule.to.push_back({CPiece::EKind::Text, literal});
+            literal.clear();
+            rule.to.push_back({splat ? CPiece::EKind::Splat : CPiece::EKind::Placeholder, std::string(name)});
+            i += length;
+        }
+        if (!literal.empty())
+            rule.to.push_back({CPiece::EKind::Text, literal});
+
+        if (rewrite)
+        {
+            // The same check every match repeats, here with a stand-in for what FROM takes.
+            CCaptures sample;
+            sample.splat = "x";
+            for (const CPiece& piece : rule.to)
+            {
+                if (piece.kind == CPiece::EKind::Placeholder)
+                    sample.named.emplace_back(piece.text, "x");
+            }
+            HttpRules::CTarget target;
+            if (!DecodeRewriteTarget(Expand(rule, sample), target))
+            {
+                reader.Skip(CRuleFileReader::Quote(to) +
+                            " is not a file of this folder (no .., no names that begin with a dot)");
+                continue;
+            }
+        }
+        if (!reader.CountRule())
+            break;
+        rules.m_anyForced = rules.m_anyForced || rule.force;
+        if (rule.force)
+            rules.m_lastForced = rules.m_rules.size();
+        rules.m_keys.push_back(rule.from.Key());
+        rules.m_rules.push_back(std::move(rule));
+    }
+    return rules;
+}
+
+std::string CRedirectRules::Expand(const CRule& rule, const CCaptures& captures)
+{
+    std::string result;
+    for (const CPiece& piece : rule.to)
+    {
+        if (piece.kind == CPiece::EKind::Text)
+        {
+            result += piece.text;
+            continue;
+        }
+        std::string_view value = piece.kind == CPiece::EKind::Splat ? captures.splat : std::string_view();
+        for (const auto& named : captures.named)
+        {
+            if (piece.kind == CPiece::EKind::Placeholder && named.first == piece.text)
+                value = named.second;
+        }
+        // Each segment encoded on its own: what a request held can add segments (a splat's '/')
+        // but never a '?', '#' or an escape of its own.
+        const std::vector<std::string_view> segments = SplitPath(value);
+        for (std::size_t i = 0; i < segments.size(); ++i)
+            result += (i ? "/" : "") + HttpRules::PercentEncode(std::string(segments[i]));
+    }
+    return result;
+}
+
+CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view query,
+                                        const FileAnswers& fileAnswers) const
+{
+    CRedirectDecision decision;
+    if (m_rules.empty())
+        return decision;
+    const CRequestPath requestPath(path);
+    CCaptures captures;
+    int fileAnswersPath = -1; // not asked yet
+    for (std::size_t i = 0; i < m_rules.size(); ++i)
+    {
+        if (fileAnswersPath == 1 && (!m_anyForced || i > m_lastForced))
+            break;
+        if (!m_keys[i].Admits(requestPath))
+            continue;
+        const CRule& rule = m_rules[i];
+        if ((fileAnswersPath == 1 && !rule.force) || !rule.from.MatchesSegments(requestPath, captures))
+            continue;
+        if (!rule.force)
+        {
+            if (fileAnswersPath < 0)
+                fileAnswersPath = fileAnswers(path) ? 1 : 0;
+            if (fileAnswersPath == 1)
+                continue;
+        }
+        std::string expanded = Expand(rule, captures);
+        // An empty splat must not turn "/:splat/x" into "//x", another host's address.
+        while (expanded.compare(0, 2, "//") == 0 && !rule.otherHost)
+            expanded.erase(0, 1);
+        if (rule.status == 200 || rule.status == 404)
+        {
+            // What the request held is checked again in its new place.
+            if (!DecodeRewriteTarget(expanded, decision.target))
+                continue;
+            decision.action = CRedirectDecision::EAction::Rewrite;
+        }
+        else
+        {
+            if (!query.empty())
+            {
+                const std::size_t fragment = std::min(expanded.find('#'), expanded.size());
+                std::string kept(1, expanded.find('?') < fragment ? '&' : '?');
+                AppendEscaped(kept, query, true);
+                expanded.insert(fragment, kept);
+            }
+            decision.location = std::move(expanded);
+            decision.action = CRedirectDecision::EAction::Redirect;
+        }
+        decision.status = rule.status;
+        return decision;
+    }
+    return CRedirectDecision();
+}
+
+} // namespace Corvan

@@ -1,0 +1,84 @@
+#pragma once
+
+// A site's _redirects file: one rule a line, "FROM TO [STATUS][!]", '#' comments.
+//   FROM    a path pattern (PathPattern.h): /old, /blog/:year/:slug, /app/*
+//   TO      a path on this server or an http(s) URL; ":name" and ":splat" take what FROM matched
+//   STATUS  301 (the default), 302, 303, 307, 308: a redirect, the request's query kept;
+//           200: answer with TO's content at the requested URL; 404: the same with status 404
+//   !       the rule applies even where a file answers the path; without it a file always wins
+// The first matching rule decides. Rewrites (200, 404) answer with a file of the served folder
+// only: a rewrite to another host would make this server fetch for the page, which it never does.
+
+#include "server/httprules/Target.h"
+#include "server/siterules/PathPattern.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Corvan
+{
+
+// What the rules make of a request.
+struct CRedirectDecision
+{
+    enum class EAction
+    {
+        None,     // no rule applies: serve the path as usual
+        Redirect, // answer `status` with `location`
+        Rewrite,  // answer with the file at `target` (checked like any request's) and `status`
+    };
+    EAction action = EAction::None;
+    int status = 0;
+    std::string location;
+    HttpRules::CTarget target;
+};
+
+class CRedirectRules
+{
+public:
+    // Whether a file (or a folder's index page) of the served folder answers a decoded path.
+    using FileAnswers = std::function<bool(std::string_view path)>;
+
+    // Reads a _redirects file; every line that cannot be used adds one notice to `notices`.
+    static CRedirectRules Parse(std::string_view text, std::vector<std::string>& notices);
+
+    // Decides for a decoded request path ("/a/b") and its raw query (without '?'). `fileAnswers`
+    // is asked at most once, and only when a rule without '!' matches.
+    CRedirectDecision Match(std::string_view path, std::string_view query, const FileAnswers& fileAnswers) const;
+
+    bool IsEmpty() const { return m_rules.empty(); }
+
+private:
+    // TO, split once: literal text (already safe for a Location) and references to what FROM took.
+    struct CPiece
+    {
+        enum class EKind
+        {
+            Text,
+            Placeholder,
+            Splat
+        };
+        EKind kind;
+        std::string text; // the literal, or the placeholder's name
+    };
+    struct CRule
+    {
+        CPathPattern from;
+        std::vector<CPiece> to;
+        int status = 301;
+        bool force = false;
+        bool otherHost = false; // TO names a host: a redirect's Location as written
+    };
+
+    static std::string Expand(const CRule& rule, const CCaptures& captures);
+
+    std::vector<CRule> m_rules;
+    std::vector<CPathPattern::CKey> m_keys; // m_rules[i].from.Key(), side by side
+    // Once a file answers the path, only rules with '!' can apply: none is left after this one.
+    std::size_t m_lastForced = 0;
+    bool m_anyForced = false;
+};
+
+} // namespace Corvan

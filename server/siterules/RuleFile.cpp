@@ -1,0 +1,104 @@
+#include "server/siterules/RuleFile.h"
+
+#include "server/httprules/Utf8.h"
+
+#include <algorithm>
+
+namespace Corvan
+{
+
+bool IsRuleFile(std::string_view relativePath)
+{
+    return relativePath == RedirectsFileName || relativePath == HeadersFileName;
+}
+
+CRuleFileReader::CRuleFileReader(const char* pFileName, std::string_view text, std::vector<std::string>& notices)
+    : m_pFileName(pFileName), m_text(text), m_notices(notices)
+{
+    if (m_text.substr(0, 3) == "\xEF\xBB\xBF")
+        m_text.remove_prefix(3);
+    if (m_text.size() > MaxBytes)
+    {
+        // Only whole lines count: a line cut at the limit could read as another rule.
+        m_text = m_text.substr(0, MaxBytes);
+        m_text = m_text.substr(0, m_text.rfind('\n') + 1);
+        Notice(std::string(m_pFileName) + ": larger than 64 KiB; the rest of the file is ignored");
+    }
+}
+
+bool CRuleFileReader::NextLine(std::string_view& line)
+{
+    while (m_position < m_text.size())
+    {
+        std::size_t end = m_text.find('\n', m_position);
+        if (end == std::string_view::npos)
+            end = m_text.size();
+        line = m_text.substr(m_position, end - m_position);
+        m_position = end + 1;
+        ++m_lineNumber;
+
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string_view::npos || line[first] == '#')
+            continue;
+        if (line.size() > MaxLineLength)
+        {
+            Skip("longer than 1,000 characters");
+            continue;
+        }
+        bool control = false;
+        for (const char ch : line)
+        {
+            const unsigned char c = static_cast<unsigned char>(ch);
+            control = control || (c < 0x20 && c != '\t') || c == 0x7F;
+        }
+        if (control || !HttpRules::IsValidUtf8(std::string(line)))
+        {
+            Skip(control ? "holds a control character" : "is not valid UTF-8 text");
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+void CRuleFileReader::Skip(const std::string& reason)
+{
+    Notice(std::string(m_pFileName) + " line " + std::to_string(m_lineNumber) + ": " + reason);
+}
+
+bool CRuleFileReader::CountRule()
+{
+    if (++m_rules <= MaxRules)
+        return true;
+    // Said even past the notices' limit: it explains why later rules do nothing.
+    m_notices.push_back(std::string(m_pFileName) + " line " + std::to_string(m_lineNumber) +
+                        ": more than 1,000 rules; the rest of the file is ignored");
+    m_position = m_text.size();
+    return false;
+}
+
+std::string CRuleFileReader::Quote(std::string_view token)
+{
+    constexpr std::size_t Longest = 40;
+    std::size_t cut = std::min(token.size(), Longest);
+    // Never cut a character in two: the notice goes to a page as text.
+    while (cut > 0 && cut < token.size() && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80)
+        --cut;
+    std::string quoted = "\"" + std::string(token.substr(0, cut)) + (cut < token.size() ? "...\"" : "\"");
+    // A notice is one line of plain text; the only control a line may hold is a tab.
+    std::replace(quoted.begin(), quoted.end(), '\t', ' ');
+    return quoted;
+}
+
+void CRuleFileReader::Notice(const std::string& text)
+{
+    if (m_ownNotices < MaxNotices)
+        m_notices.push_back(text);
+    else if (m_ownNotices == MaxNotices)
+        m_notices.push_back(std::string(m_pFileName) + ": more lines were skipped; only the first are shown");
+    ++m_ownNotices;
+}
+
+} // namespace Corvan
