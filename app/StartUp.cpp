@@ -1,5 +1,8 @@
 #include "app/StartUp.h"
 
+#include "mainwindow/CCorvanHTMLStarter.h"
+#include "mainwindow/UserMessage.h"
+
 #include "platform/DisplaySession.h"
 
 #include <QCoreApplication>
@@ -9,6 +12,8 @@
 #include <QScreen>
 #include <QUrl>
 #include <QWidget>
+
+#include <cstdio>
 
 namespace Corvan
 {
@@ -62,6 +67,16 @@ QString CommandLineFile(const QStringList& arguments, const QString& strWorkingF
         return QString();
     // The running tool that may get this path has another working folder: make it absolute here.
     return QDir::toNativeSeparators(QDir::cleanPath(QDir(strWorkingFolder).absoluteFilePath(strArgument)));
+}
+
+void ReportNoAnswer(const QString& strTitle)
+{
+    // A Windows GUI program has no console: the box is what the user sees.
+    std::fprintf(stderr, "corvan-html-starter: the running tool does not answer\n");
+    CCorvanHTMLStarter::ApplyLook();
+    UserMessage::Information(
+        nullptr, strTitle,
+        QStringLiteral("%1 is already running but does not answer. End it, then start it again.").arg(strTitle));
 }
 
 void ShowAtBottomRight(QWidget* window)

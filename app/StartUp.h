@@ -29,6 +29,10 @@ void EnableHighDpiScaling();
 // the window to refuse), any other URL and no argument give an empty path.
 QString CommandLineFile(const QStringList& arguments, const QString& strWorkingFolder);
 
+// Tells the user, in the tool's look, that a running tool took the file's hand-over channel but
+// never answered; `strTitle` is the product title.
+void ReportNoAnswer(const QString& strTitle);
+
 // Moves the window to the bottom right of the screen under the mouse cursor, then shows it.
 void ShowAtBottomRight(QWidget* window);
 

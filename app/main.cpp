@@ -10,8 +10,6 @@
 #include <QDir>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace
 {
 QString ProductTitle()
@@ -38,12 +36,7 @@ int main(int argc, char* argv[])
     case Corvan::CSingleInstance::EClaim::HandedOver:
         return 0;
     case Corvan::CSingleInstance::EClaim::NoAnswer:
-        // A Windows GUI program has no console: the box is what the user sees.
-        std::fprintf(stderr, "corvan-html-starter: the running tool does not answer\n");
-        Corvan::UserMessage::Information(
-            nullptr, ProductTitle(),
-            QStringLiteral("%1 is already running but does not answer. End it, then start it again.")
-                .arg(ProductTitle()));
+        Corvan::ReportNoAnswer(ProductTitle());
         return 1;
     case Corvan::CSingleInstance::EClaim::Alone:
     case Corvan::CSingleInstance::EClaim::First:

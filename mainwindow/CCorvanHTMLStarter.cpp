@@ -55,6 +55,12 @@ CCorvanHTMLStarter* CCorvanHTMLStarter::Instance()
     return s_pInstance;
 }
 
+void CCorvanHTMLStarter::ApplyLook()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    qApp->setStyleSheet(ReadStyleSheet(QStringLiteral(":/CorvanCustomizedUI/Resources/CorvanMainStyle.qss")));
+}
+
 CCorvanHTMLStarter::CCorvanHTMLStarter(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
 {
     // Already registered before main; registering again adds nothing but keeps the style sheet
@@ -69,8 +75,7 @@ CCorvanHTMLStarter::CCorvanHTMLStarter(QWidget* parent) : QMainWindow(parent, Qt
 
     setWindowFlags(Qt::WindowFlags(0x5800));
 
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    qApp->setStyleSheet(ReadStyleSheet(QStringLiteral(":/CorvanCustomizedUI/Resources/CorvanMainStyle.qss")));
+    ApplyLook();
 
     ui.mainFrame->setStyleSheet(
         QStringLiteral("QFrame#mainFrame {background-image:url(%0); background-repeat:no-repeat; "

@@ -26,6 +26,10 @@ public:
     // The process-wide window, built on first call and never destroyed.
     static CCorvanHTMLStarter* Instance();
 
+    // The tool's look (the Fusion style and the application style sheet) for every box and window,
+    // also those shown when no window is ever built.
+    static void ApplyLook();
+
     // Serves the folder of the given HTML file with our server and opens the file in the browser.
     void LaunchLocalServer(QString strPath);
 

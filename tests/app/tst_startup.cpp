@@ -1,8 +1,10 @@
 #include "app/StartUp.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
+#include "mainwindow/UserMessage.h"
 
 #include <QApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QtTest>
 
 using namespace Corvan;
@@ -20,6 +22,7 @@ private slots:
     void commandLineFile_data();
     void commandLineFile();
     void oneWindowOnly();
+    void noAnswerBoxHasTheLook();
 };
 
 void TestStartUp::bottomRight_data()
@@ -110,6 +113,26 @@ void TestStartUp::oneWindowOnly()
     QVERIFY(first);
     QCOMPARE(CCorvanHTMLStarter::Instance(), first);
     QCOMPARE(QApplication::topLevelWidgets().count(first), 1);
+}
+
+void TestStartUp::noAnswerBoxHasTheLook()
+{
+    QApplication::setStyle(QStringLiteral("Windows"));
+    qApp->setStyleSheet(QString());
+    QString title, style;
+    bool sheet = false;
+    UserMessage::SetRecorder(
+        [&](QWidget*, const QString& strTitle, const QString&)
+        {
+            title = strTitle;
+            style = QApplication::style()->objectName();
+            sheet = !qApp->styleSheet().isEmpty();
+        });
+    ReportNoAnswer(QStringLiteral("Corvan Atelier 9"));
+    UserMessage::SetRecorder(nullptr);
+    QCOMPARE(title, QStringLiteral("Corvan Atelier 9"));
+    QCOMPARE(style.toLower(), QStringLiteral("fusion"));
+    QVERIFY(sheet);
 }
 
 QTEST_MAIN(TestStartUp)
