@@ -69,52 +69,62 @@ CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>
         const bool url = !indented && (content.compare(0, 7, "http://") == 0 || content.compare(0, 8, "https://") == 0);
         if (content[0] == '/' || url)
         {
-            block = EBlock::Skipped;
-            std::string error;
             CBlock next;
-            if (url)
-                reader.Skip("rules for other hosts do not apply to this server");
-            else if (content.find_first_of(" \t") != std::string_view::npos)
-                reader.Skip("a path is alone on its line; its headers follow on indented lines");
-            else if (!next.pattern.Parse(content, error))
-                reader.Skip(CRuleFileReader::Quote(content) + ": " + error);
-            else if (!reader.CountRule())
+            block = EBlock::Skipped;
+            if (!ReadPath(reader, content, url, next.pattern))
+                continue;
+            if (!reader.CountRule())
                 break;
-            else
-            {
-                rules.m_blocks.push_back(std::move(next));
-                block = EBlock::Open;
-            }
-            continue;
+            rules.m_blocks.push_back(std::move(next));
+            block = EBlock::Open;
         }
-        if (block == EBlock::Skipped)
-            continue;
-        const std::size_t colon = content.find(':');
-        if (!indented || colon == std::string_view::npos)
+        else if (block != EBlock::Skipped)
         {
-            reader.Skip(indented ? "expected Name: value"
-                                 : "expected a path starting with / or an indented Name: value");
-            continue;
+            rules.ReadHeader(reader, content, indented, block == EBlock::Open);
         }
-        std::string_view name = content.substr(0, colon);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
-            name.remove_suffix(1);
-        std::string_view value = content.substr(colon + 1);
-        value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
-        if (block == EBlock::None)
-            reader.Skip("a header needs a path line above it");
-        else if (!IsToken(name))
-            reader.Skip(CRuleFileReader::Quote(name) + " is not a header name");
-        else if (IsServersOwn(name))
-            reader.Skip(std::string(name) + " is set by the server alone and cannot be changed");
-        else if (TextRules::EqualsNoCase(name, "Access-Control-Allow-Origin") && !IsLoopbackOrigin(value))
-            reader.Skip(CRuleFileReader::Quote(value) +
-                        " would let other websites read this folder; only http://localhost, http://127.0.0.1 "
-                        "or http://[::1] origins (with a port) are allowed");
-        else
-            rules.m_blocks.back().headers.emplace_back(name, value);
     }
     return rules;
+}
+
+bool CHeaderRules::ReadPath(CRuleFileReader& reader, std::string_view content, bool url, CPathPattern& pattern)
+{
+    std::string error;
+    if (url)
+        reader.Skip("rules for other hosts do not apply to this server");
+    else if (content.find_first_of(" \t") != std::string_view::npos)
+        reader.Skip("a path is alone on its line; its headers follow on indented lines");
+    else if (!pattern.Parse(content, error))
+        reader.Skip(CRuleFileReader::Quote(content) + ": " + error);
+    else
+        return true;
+    return false;
+}
+
+void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content, bool indented, bool open)
+{
+    const std::size_t colon = content.find(':');
+    if (!indented || colon == std::string_view::npos)
+    {
+        reader.Skip(indented ? "expected Name: value" : "expected a path starting with / or an indented Name: value");
+        return;
+    }
+    std::string_view name = content.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.remove_suffix(1);
+    std::string_view value = content.substr(colon + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+    if (!open)
+        reader.Skip("a header needs a path line above it");
+    else if (!IsToken(name))
+        reader.Skip(CRuleFileReader::Quote(name) + " is not a header name");
+    else if (IsServersOwn(name))
+        reader.Skip(std::string(name) + " is set by the server alone and cannot be changed");
+    else if (TextRules::EqualsNoCase(name, "Access-Control-Allow-Origin") && !IsLoopbackOrigin(value))
+        reader.Skip(CRuleFileReader::Quote(value) +
+                    " would let other websites read this folder; only http://localhost, http://127.0.0.1 "
+                    "or http://[::1] origins (with a port) are allowed");
+    else
+        m_blocks.back().headers.emplace_back(name, value);
 }
 
 CHeaderRules::CHeaders CHeaderRules::HeadersFor(std::string_view path) const

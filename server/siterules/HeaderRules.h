@@ -17,6 +17,8 @@
 namespace Corvan
 {
 
+class CRuleFileReader;
+
 class CHeaderRules
 {
 public:
@@ -41,6 +43,11 @@ private:
         CPathPattern pattern;
         CHeaders headers;
     };
+    // Read a path line (`url`: another host's) and an indented header line, with a notice each
+    // when it cannot be used; `open`: a path line above holds.
+    static bool ReadPath(CRuleFileReader& reader, std::string_view content, bool url, CPathPattern& pattern);
+    void ReadHeader(CRuleFileReader& reader, std::string_view content, bool indented, bool open);
+
     std::vector<CBlock> m_blocks;
 };
 
