@@ -66,12 +66,13 @@ CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>
     {
         const bool indented = line[0] == ' ' || line[0] == '\t';
         const std::string_view content = line.substr(line.find_first_not_of(" \t"));
-        const bool url = !indented && (content.compare(0, 7, "http://") == 0 || content.compare(0, 8, "https://") == 0);
-        if (content[0] == '/' || url)
+        // A line that is not indented starts a block, even one that cannot be used: the header
+        // lines under it are its own and must not land in the block above.
+        if (!indented || content[0] == '/')
         {
             CBlock next;
             block = EBlock::Skipped;
-            if (!ReadPath(reader, content, url, next.pattern))
+            if (!ReadPath(reader, content, next.pattern))
                 continue;
             if (!reader.CountRule())
                 break;
@@ -80,32 +81,36 @@ CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>
         }
         else if (block != EBlock::Skipped)
         {
-            rules.ReadHeader(reader, content, indented, block == EBlock::Open);
+            rules.ReadHeader(reader, content, block == EBlock::Open);
         }
     }
     return rules;
 }
 
-bool CHeaderRules::ReadPath(CRuleFileReader& reader, std::string_view content, bool url, CPathPattern& pattern)
+bool CHeaderRules::ReadPath(CRuleFileReader& reader, std::string_view content, CPathPattern& pattern)
 {
-    std::string error;
-    if (url)
-        reader.Skip("rules for other hosts do not apply to this server");
-    else if (content.find_first_of(" \t") != std::string_view::npos)
-        reader.Skip("a path is alone on its line; its headers follow on indented lines");
-    else if (!pattern.Parse(content, error))
-        reader.Skip(CRuleFileReader::Quote(content) + ": " + error);
-    else
-        return true;
-    return false;
+    if (!NamesOtherHost(content))
+    {
+        if (content[0] != '/')
+        {
+            reader.Skip("expected a path starting with / or an indented Name: value");
+            return false;
+        }
+        if (content.find_first_of(" \t") != std::string_view::npos)
+        {
+            reader.Skip("a path is alone on its line; its headers follow on indented lines");
+            return false;
+        }
+    }
+    return reader.ReadPattern(content, pattern);
 }
 
-void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content, bool indented, bool open)
+void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content, bool open)
 {
     const std::size_t colon = content.find(':');
-    if (!indented || colon == std::string_view::npos)
+    if (colon == std::string_view::npos)
     {
-        reader.Skip(indented ? "expected Name: value" : "expected a path starting with / or an indented Name: value");
+        reader.Skip("expected Name: value");
         return;
     }
     std::string_view name = content.substr(0, colon);

@@ -4,8 +4,10 @@
 // "Name: value" lines for answers to the paths it matches; '#' comments.
 //   /*
 //     Cross-Origin-Opener-Policy: same-origin
-// Every matching block adds its headers. Headers that frame the answer or the connection
-// (Content-Length, Transfer-Encoding, Connection, ...) stay the server's: they are skipped.
+// A line that is not indented starts a block: one that cannot be used (a mistyped path, another
+// host's address) is skipped with the header lines under it. Every matching block adds its
+// headers. Headers that frame the answer or the connection (Content-Length, Transfer-Encoding,
+// Connection, ...) stay the server's: they are skipped.
 
 #include "server/siterules/PathPattern.h"
 
@@ -43,10 +45,10 @@ private:
         CPathPattern pattern;
         CHeaders headers;
     };
-    // Read a path line (`url`: another host's) and an indented header line, with a notice each
-    // when it cannot be used; `open`: a path line above holds.
-    static bool ReadPath(CRuleFileReader& reader, std::string_view content, bool url, CPathPattern& pattern);
-    void ReadHeader(CRuleFileReader& reader, std::string_view content, bool indented, bool open);
+    // Read a block's path line and an indented header line, with a notice each when it cannot be
+    // used; `open`: a path line above was read.
+    static bool ReadPath(CRuleFileReader& reader, std::string_view content, CPathPattern& pattern);
+    void ReadHeader(CRuleFileReader& reader, std::string_view content, bool open);
 
     std::vector<CBlock> m_blocks;
 };

@@ -14,12 +14,6 @@ namespace Corvan
 namespace
 {
 
-bool IsOtherHost(std::string_view target)
-{
-    return TextRules::StartsWithNoCase(target, "http://") || TextRules::StartsWithNoCase(target, "https://") ||
-           target.substr(0, 2) == "//";
-}
-
 // Bytes a header must not carry as they are: controls, blanks, non-ASCII, and '#', which would end
 // the URL early.
 void AppendEscaped(std::string& out, std::string_view text, bool escapeHash)
@@ -102,7 +96,6 @@ bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, CR
         tokens.push_back(line.substr(begin, end - begin));
         begin = line.find_first_not_of(" \t", end);
     }
-    std::string error;
     if (tokens.size() < 2)
         reader.Skip("expected a path and a target, such as /old /new 301");
     else if (tokens.size() > 3)
@@ -110,11 +103,7 @@ bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, CR
                     "; only a path, a target and a status are read");
     else if (tokens.size() == 3 && !(rule.status = ParseStatus(tokens[2], rule.force)))
         reader.Skip(CRuleFileReader::Quote(tokens[2]) + " is not a status: use 301, 302, 303, 307, 308, 200 or 404");
-    else if (IsOtherHost(tokens[0]))
-        reader.Skip("rules for other hosts do not apply to this server");
-    else if (!rule.from.Parse(tokens[0], error))
-        reader.Skip(CRuleFileReader::Quote(tokens[0]) + ": " + error);
-    else
+    else if (reader.ReadPattern(tokens[0], rule.from))
         return ReadTarget(reader, tokens[1], rule);
     return false;
 }
@@ -122,7 +111,7 @@ bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, CR
 bool CRedirectRules::ReadTarget(CRuleFileReader& reader, std::string_view to, CRule& rule)
 {
     const bool rewrite = rule.status == 200 || rule.status == 404;
-    rule.otherHost = IsOtherHost(to);
+    rule.otherHost = NamesOtherHost(to);
     if (rewrite && rule.otherHost)
     {
         reader.Skip("a " + std::to_string(rule.status) +

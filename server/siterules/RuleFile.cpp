@@ -1,6 +1,8 @@
 #include "server/siterules/RuleFile.h"
 
+#include "server/httprules/TextRules.h"
 #include "server/httprules/Utf8.h"
+#include "server/siterules/PathPattern.h"
 
 #include <algorithm>
 
@@ -10,6 +12,12 @@ namespace Corvan
 bool IsRuleFile(std::string_view relativePath)
 {
     return relativePath == RedirectsFileName || relativePath == HeadersFileName;
+}
+
+bool NamesOtherHost(std::string_view address)
+{
+    return TextRules::StartsWithNoCase(address, "http://") || TextRules::StartsWithNoCase(address, "https://") ||
+           address.substr(0, 2) == "//";
 }
 
 CRuleFileReader::CRuleFileReader(const char* pFileName, std::string_view text, std::vector<std::string>& notices)
@@ -66,6 +74,21 @@ bool CRuleFileReader::NextLine(std::string_view& line)
 void CRuleFileReader::Skip(const std::string& reason)
 {
     Notice(std::string(m_pFileName) + " line " + std::to_string(m_lineNumber) + ": " + reason);
+}
+
+bool CRuleFileReader::ReadPattern(std::string_view token, CPathPattern& pattern)
+{
+    // Read as a path, "//cdn.example.com/*" would be the local "/cdn.example.com/*".
+    if (NamesOtherHost(token))
+    {
+        Skip("rules for other hosts do not apply to this server");
+        return false;
+    }
+    std::string error;
+    if (pattern.Parse(token, error))
+        return true;
+    Skip(Quote(token) + ": " + error);
+    return false;
 }
 
 bool CRuleFileReader::CountRule()

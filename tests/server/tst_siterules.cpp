@@ -85,6 +85,17 @@ void TestSiteRules::rules_data()
                        "_headers line 4: Content-Length is set by the server alone and cannot be changed",
                        "_headers line 5: proxy-x is set by the server alone and cannot be changed",
                        "_headers line 6: \"Bad Name\" is not a header name"};
+    QTest::newRow("lines for other hosts or mistyped skip what follows")
+        << QByteArray("//cdn.example.com/* /x\nHTTP://other.example/* /y")
+        << QByteArray("/*\n  X-Frame-Options: DENY\nembed/*\n  X-Frame-Options: SAMEORIGIN\nHTTPS://other.example/*\n"
+                      "  X-A: 1\n//cdn.example.com/*\n  X-B: 2")
+        << QStringList() << QByteArray("/cdn.example.com/embed") << QByteArray("none")
+        << QByteArray("X-Frame-Options: DENY")
+        << QStringList{"_redirects line 1: rules for other hosts do not apply to this server",
+                       "_redirects line 2: rules for other hosts do not apply to this server",
+                       "_headers line 3: expected a path starting with / or an indented Name: value",
+                       "_headers line 5: rules for other hosts do not apply to this server",
+                       "_headers line 7: rules for other hosts do not apply to this server"};
     QTest::newRow("other websites may not read the folder")
         << QByteArray()
         << QByteArray("/*\n  Access-Control-Allow-Origin: *\n  Access-Control-Allow-Origin: null\n"
