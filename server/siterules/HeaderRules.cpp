@@ -61,6 +61,7 @@ CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>
         Open,
         Skipped
     } block = EBlock::None;
+    CNames names;
     std::string_view line;
     while (reader.NextLine(line))
     {
@@ -81,9 +82,10 @@ CHeaderRules CHeaderRules::Parse(std::string_view text, std::vector<std::string>
         }
         else if (block != EBlock::Skipped)
         {
-            rules.ReadHeader(reader, content, block == EBlock::Open);
+            rules.ReadHeader(reader, content, block == EBlock::Open, names);
         }
     }
+    rules.m_nameCount = names.numbers.size();
     return rules;
 }
 
@@ -105,7 +107,7 @@ bool CHeaderRules::ReadPath(CRuleFileReader& reader, std::string_view content, C
     return reader.ReadPattern(content, pattern);
 }
 
-void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content, bool open)
+void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content, bool open, CNames& names)
 {
     const std::size_t colon = content.find(':');
     if (colon == std::string_view::npos)
@@ -129,7 +131,34 @@ void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content,
                     " would let other websites read this folder; only http://localhost, http://127.0.0.1 "
                     "or http://[::1] origins (with a port) are allowed");
     else
-        m_blocks.back().headers.emplace_back(name, value);
+        Add(name, value, names);
+}
+
+void CHeaderRules::Add(std::string_view name, std::string_view value, CNames& names)
+{
+    CBlock& block = m_blocks.back();
+    if (TextRules::EqualsNoCase(name, "Set-Cookie"))
+    {
+        block.headers.emplace_back(name, value);
+        block.names.push_back(Apart);
+        return;
+    }
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(), TextRules::LowerAscii);
+    const auto known = names.numbers.emplace(std::move(key), names.numbers.size());
+    if (known.second)
+        names.inBlock.emplace_back(std::string::npos, 0);
+    const std::size_t number = known.first->second;
+    std::pair<std::size_t, std::size_t>& where = names.inBlock[number];
+    if (where.first == m_blocks.size() - 1)
+    {
+        std::string& joined = block.headers[where.second].second;
+        joined.append(", ").append(value);
+        return;
+    }
+    where = {m_blocks.size() - 1, block.headers.size()};
+    block.headers.emplace_back(name, value);
+    block.names.push_back(number);
 }
 
 CHeaderRules::CHeaders CHeaderRules::HeadersFor(std::string_view path) const
@@ -139,19 +168,39 @@ CHeaderRules::CHeaders CHeaderRules::HeadersFor(std::string_view path) const
         return result;
     const CRequestPath requestPath(path);
     CCaptures captures;
+    const CBlock* pFirst = nullptr;
+    std::vector<std::size_t> at; // by name number: where `result` holds it, once a second block matches
     for (const CBlock& block : m_blocks)
     {
-        if (!block.pattern.Matches(requestPath, captures))
+        if (block.headers.empty() || !block.pattern.Matches(requestPath, captures))
             continue;
-        for (const auto& header : block.headers)
+        if (!pFirst)
         {
-            auto it = result.begin();
-            while (it != result.end() && !TextRules::EqualsNoCase(it->first, header.first))
-                ++it;
-            if (it == result.end() || TextRules::EqualsNoCase(header.first, "Set-Cookie"))
-                result.push_back(header);
-            else
-                it->second += ", " + header.second;
+            // The common case: one block, merged when the file was read.
+            pFirst = &block;
+            result = block.headers;
+            continue;
+        }
+        if (at.empty())
+        {
+            at.assign(m_nameCount, std::string::npos);
+            for (std::size_t i = 0; i < pFirst->names.size(); ++i)
+            {
+                if (pFirst->names[i] != Apart)
+                    at[pFirst->names[i]] = i;
+            }
+        }
+        for (std::size_t i = 0; i < block.headers.size(); ++i)
+        {
+            const std::size_t number = block.names[i];
+            if (number != Apart && at[number] != std::string::npos)
+            {
+                result[at[number]].second.append(", ").append(block.headers[i].second);
+                continue;
+            }
+            if (number != Apart)
+                at[number] = result.size();
+            result.push_back(block.headers[i]);
         }
     }
     return result;

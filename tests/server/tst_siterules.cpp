@@ -78,9 +78,10 @@ void TestSiteRules::rules_data()
     QTest::newRow("headers of every matching block")
         << QByteArray()
         << QByteArray("  Early: 1\n/*\n  X-A: 1\n  Content-Length: 5\n  proxy-x: y\n  Bad Name: v\n"
-                      "/app/:page\n\tX-A: 2\n\tSet-Cookie: a=1\n/app/*\n  Set-Cookie: b=2\n/b\n  X-B: 1")
+                      "/app/:page\n\tX-A: 2\n\tSet-Cookie: a=1\n\tx-a: 3\n/app/*\n  Set-Cookie: b=2\n  X-C: 4\n"
+                      "  X-a: 5\n/b\n  X-B: 1")
         << QStringList() << QByteArray("/app/x") << QByteArray("none")
-        << QByteArray("X-A: 1, 2|Set-Cookie: a=1|Set-Cookie: b=2")
+        << QByteArray("X-A: 1, 2, 3, 5|Set-Cookie: a=1|Set-Cookie: b=2|X-C: 4")
         << QStringList{"_headers line 1: a header needs a path line above it",
                        "_headers line 4: Content-Length is set by the server alone and cannot be changed",
                        "_headers line 5: proxy-x is set by the server alone and cannot be changed",
