@@ -25,16 +25,6 @@ bool IsToken(std::string_view name)
     return !name.empty();
 }
 
-// An origin on this machine's loopback (http://localhost:5173): the only kind a site may let read
-// its answers. "*" or another site's origin would open the folder to every page the user visits
-// while the server runs.
-bool IsLoopbackOrigin(std::string_view value)
-{
-    constexpr std::string_view Scheme = "http://";
-    return TextRules::StartsWithNoCase(value, Scheme) &&
-           HttpRules::IsLoopbackHost(std::string(value.substr(Scheme.size())).c_str());
-}
-
 } // namespace
 
 bool CHeaderRules::IsServersOwn(std::string_view name)
@@ -126,7 +116,10 @@ void CHeaderRules::ReadHeader(CRuleFileReader& reader, std::string_view content,
         reader.Skip(CRuleFileReader::Quote(name) + " is not a header name");
     else if (IsServersOwn(name))
         reader.Skip(std::string(name) + " is set by the server alone and cannot be changed");
-    else if (TextRules::EqualsNoCase(name, "Access-Control-Allow-Origin") && !IsLoopbackOrigin(value))
+    // An origin on this machine's loopback, on any port, is the only kind a site may let read its
+    // answers: "*" or another site's origin would open the folder to every page the user visits
+    // while the server runs.
+    else if (TextRules::EqualsNoCase(name, "Access-Control-Allow-Origin") && !HttpRules::IsLoopbackOrigin(value))
         reader.Skip(CRuleFileReader::Quote(value) +
                     " would let other websites read this folder; only http://localhost, http://127.0.0.1 "
                     "or http://[::1] origins (with a port) are allowed");

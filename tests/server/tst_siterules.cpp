@@ -1,5 +1,6 @@
 // A site's _redirects and _headers, read and matched directly on the rules library.
 
+#include "server/httprules/Hosts.h"
 #include "server/siterules/HeaderRules.h"
 #include "server/siterules/RedirectRules.h"
 
@@ -14,6 +15,8 @@ class TestSiteRules : public QObject
 private slots:
     void rules_data();
     void rules();
+    void loopbackOrigin_data();
+    void loopbackOrigin();
 };
 
 void TestSiteRules::rules_data()
@@ -149,6 +152,30 @@ void TestSiteRules::rules()
     for (const auto& header : headerRules.HeadersFor(path))
         gotHeaders << QByteArray::fromStdString(header.first + ": " + header.second);
     QCOMPARE(gotHeaders.join('|'), answerHeaders);
+}
+
+void TestSiteRules::loopbackOrigin_data()
+{
+    QTest::addColumn<QByteArray>("origin");
+    QTest::addColumn<int>("port"); // -1: any
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("any port") << QByteArray("HTTP://LocalHost:5173") << -1 << true;
+    QTest::newRow("no port is 80") << QByteArray("http://[::1]") << 80 << true;
+    QTest::newRow("trailing dot") << QByteArray("http://127.0.0.1.:8080") << 8080 << true;
+    QTest::newRow("another port") << QByteArray("http://localhost:8081") << 8080 << false;
+    QTest::newRow("leading zero") << QByteArray("http://localhost:08080") << 8080 << false;
+    QTest::newRow("no port, not 80") << QByteArray("http://localhost") << 8080 << false;
+    QTest::newRow("https") << QByteArray("https://localhost:8080") << -1 << false;
+    QTest::newRow("a path") << QByteArray("http://localhost:8080/") << -1 << false;
+    QTest::newRow("another host") << QByteArray("http://localhost.example:8080") << -1 << false;
+    QTest::newRow("NUL") << QByteArray("http://localhost\0.example", 25) << -1 << false;
+}
+
+void TestSiteRules::loopbackOrigin()
+{
+    QFETCH(QByteArray, origin);
+    QFETCH(int, port);
+    QTEST(HttpRules::IsLoopbackOrigin(std::string_view(origin.constData(), origin.size()), port), "loopback");
 }
 
 QTEST_GUILESS_MAIN(TestSiteRules)
