@@ -1,10 +1,9 @@
 #include "server/siterules/RuleFile.h"
 
+#include "server/httprules/Escaping.h"
 #include "server/httprules/TextRules.h"
 #include "server/httprules/Utf8.h"
 #include "server/siterules/PathPattern.h"
-
-#include <algorithm>
 
 namespace Corvan
 {
@@ -61,7 +60,7 @@ bool CRuleFileReader::NextLine(std::string_view& line)
             const unsigned char c = static_cast<unsigned char>(ch);
             control = control || (c < 0x20 && c != '\t') || c == 0x7F;
         }
-        if (control || !HttpRules::IsValidUtf8(std::string(line)))
+        if (control || !HttpRules::IsValidUtf8(line))
         {
             Skip(control ? "holds a control character" : "is not valid UTF-8 text");
             continue;
@@ -104,15 +103,8 @@ bool CRuleFileReader::CountRule()
 
 std::string CRuleFileReader::Quote(std::string_view token)
 {
-    constexpr std::size_t Longest = 40;
-    std::size_t cut = std::min(token.size(), Longest);
-    // Never cut a character in two: the notice goes to a page as text.
-    while (cut > 0 && cut < token.size() && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80)
-        --cut;
-    std::string quoted = "\"" + std::string(token.substr(0, cut)) + (cut < token.size() ? "...\"" : "\"");
-    // A notice is one line of plain text; the only control a line may hold is a tab.
-    std::replace(quoted.begin(), quoted.end(), '\t', ' ');
-    return quoted;
+    // A notice is one line of plain text, shown in a terminal and on a page.
+    return "\"" + HttpRules::TerminalEscape(token, 40) + "\"";
 }
 
 void CRuleFileReader::Notice(const std::string& text)

@@ -50,7 +50,8 @@ public:
     // Counts one more rule; false, with one notice, when the limit is reached (stop reading then).
     bool CountRule();
 
-    // A token from the file, as a notice shows it: quoted, and cut short when long.
+    // A token from the file, as a notice shows it: quoted, escaped for a terminal (TerminalEscape),
+    // and cut short when long.
     static std::string Quote(std::string_view token);
 
 private:

@@ -100,6 +100,15 @@ void TestSiteRules::rules_data()
                        "_headers line 3: expected a path starting with / or an indented Name: value",
                        "_headers line 5: rules for other hosts do not apply to this server",
                        "_headers line 7: rules for other hosts do not apply to this server"};
+    QTest::newRow("notices escape what a terminal would obey")
+        << QByteArray("/a /b 2\xE2\x80\xAE\xC2\x9B\xE2\x80\x8D!")
+        << QByteArray("/*\n  Access-Control-Allow-Origin: http://localhost:1\t\xEF\xBB\xBF\xD8\x9C\xE2\x81\xA6")
+        << QStringList() << QByteArray("/a") << QByteArray("none") << QByteArray()
+        << QStringList{"_redirects line 1: \"2\\u202e\\u009b\xE2\x80\x8D!\" is not a status: use 301, 302, 303, 307, "
+                       "308, 200 or 404",
+                       "_headers line 2: \"http://localhost:1\\u0009\\ufeff\\u061c...\" would let other websites "
+                       "read this folder; only http://localhost, http://127.0.0.1 or http://[::1] origins (with a "
+                       "port) are allowed"};
     QTest::newRow("other websites may not read the folder")
         << QByteArray()
         << QByteArray("/*\n  Access-Control-Allow-Origin: *\n  Access-Control-Allow-Origin: null\n"
