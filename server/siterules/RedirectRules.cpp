@@ -2,7 +2,6 @@
 
 #include "server/httprules/Escaping.h"
 #include "server/httprules/Target.h"
-#include "server/httprules/TextRules.h"
 #include "server/httprules/Utf8.h"
 #include "server/siterules/RuleFile.h"
 
