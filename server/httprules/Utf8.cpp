@@ -28,24 +28,34 @@ constexpr CUtf8Lead Utf8Leads[] = {
 
 } // namespace
 
-bool IsValidUtf8(const std::string& text)
+std::size_t Utf8CharacterLength(std::string_view text)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* pEnd = p + text.size();
-    while (p < pEnd)
+    if (text.empty())
+        return 0;
+    const unsigned char c = static_cast<unsigned char>(text[0]);
+    const auto* pLead = std::find_if(std::begin(Utf8Leads), std::end(Utf8Leads),
+                                     [c](const CUtf8Lead& lead) { return c >= lead.first && c <= lead.last; });
+    if (pLead == std::end(Utf8Leads) || text.size() <= static_cast<std::size_t>(pLead->continuation))
+        return 0;
+    unsigned char low = pLead->low, high = pLead->high;
+    for (int i = 1; i <= pLead->continuation; ++i)
     {
-        const unsigned char c = *p++;
-        const auto* pLead = std::find_if(std::begin(Utf8Leads), std::end(Utf8Leads),
-                                         [c](const CUtf8Lead& lead) { return c >= lead.first && c <= lead.last; });
-        if (pLead == std::end(Utf8Leads))
+        const unsigned char next = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
+        if (next < low || next > high)
+            return 0;
+        low = 0x80, high = 0xBF;
+    }
+    return static_cast<std::size_t>(pLead->continuation) + 1;
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    while (!text.empty())
+    {
+        const std::size_t length = Utf8CharacterLength(text);
+        if (length == 0)
             return false;
-        unsigned char low = pLead->low, high = pLead->high;
-        for (int i = 0; i < pLead->continuation; ++i, ++p)
-        {
-            if (p >= pEnd || *p < low || *p > high)
-                return false;
-            low = 0x80, high = 0xBF;
-        }
+        text.remove_prefix(length);
     }
     return true;
 }

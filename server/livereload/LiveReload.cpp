@@ -4,7 +4,6 @@
 #include "server/files/SiteRules.h"
 #include "server/http/Connection.h"
 #include "server/httprules/Hosts.h"
-#include "server/httprules/TextRules.h"
 #include "server/livereload/LiveReloadScript.h"
 
 #include <boost/asio/io_context.hpp>
@@ -114,17 +113,7 @@ void CLiveReload::StopWatching()
 
 bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 {
-    // The host as every request's Host is checked (a page served for "localhost." may listen),
-    // and the port exactly as a browser writes it: none for 80.
-    static const char Scheme[] = "http://";
-    if (!pOrigin || !TextRules::StartsWithNoCase(pOrigin, Scheme))
-        return false;
-    const std::string host = pOrigin + sizeof Scheme - 1;
-    if (!HttpRules::IsLoopbackHost(host.c_str()))
-        return false;
-    const std::size_t colon = host.rfind(':');
-    const bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos;
-    return hasPort ? host.compare(colon + 1, std::string::npos, std::to_string(port)) == 0 : port == 80;
+    return pOrigin && HttpRules::IsLoopbackOrigin(pOrigin, port);
 }
 
 void CLiveReload::OnUpgrade(const CRequest& request, CConnection&& connection)

@@ -2,7 +2,6 @@
 
 #include "server/httprules/Escaping.h"
 #include "server/httprules/Target.h"
-#include "server/httprules/TextRules.h"
 #include "server/httprules/Utf8.h"
 #include "server/siterules/RuleFile.h"
 
@@ -13,12 +12,6 @@ namespace Corvan
 
 namespace
 {
-
-bool IsOtherHost(std::string_view target)
-{
-    return TextRules::StartsWithNoCase(target, "http://") || TextRules::StartsWithNoCase(target, "https://") ||
-           target.substr(0, 2) == "//";
-}
 
 // Bytes a header must not carry as they are: controls, blanks, non-ASCII, and '#', which would end
 // the URL early.
@@ -77,101 +70,9 @@ CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::str
     std::string_view line;
     while (reader.NextLine(line))
     {
-        std::vector<std::string_view> tokens;
-        for (std::size_t begin = line.find_first_not_of(" \t"); begin != std::string_view::npos;)
-        {
-            const std::size_t end = std::min(line.find_first_of(" \t", begin), line.size());
-            if (line[begin] == '#')
-                break;
-            tokens.push_back(line.substr(begin, end - begin));
-            begin = line.find_first_not_of(" \t", end);
-        }
-        if (tokens.size() < 2)
-        {
-            reader.Skip("expected a path and a target, such as /old /new 301");
-            continue;
-        }
-        if (tokens.size() > 3)
-        {
-            reader.Skip("unexpected " + CRuleFileReader::Quote(tokens[3]) +
-                        "; only a path, a target and a status are read");
-            continue;
-        }
         CRule rule;
-        if (tokens.size() == 3 && !(rule.status = ParseStatus(tokens[2], rule.force)))
-        {
-            reader.Skip(CRuleFileReader::Quote(tokens[2]) +
-                        " is not a status: use 301, 302, 303, 307, 308, 200 or 404");
+        if (!ReadRule(reader, line, rule))
             continue;
-        }
-        if (IsOtherHost(tokens[0]))
-        {
-            reader.Skip("rules for other hosts do not apply to this server");
-            continue;
-        }
-        std::string error;
-        if (!rule.from.Parse(tokens[0], error))
-        {
-            reader.Skip(CRuleFileReader::Quote(tokens[0]) + ": " + error);
-            continue;
-        }
-        std::string_view to = tokens[1];
-        const bool rewrite = rule.status == 200 || rule.status == 404;
-        rule.otherHost = IsOtherHost(to);
-        if (rewrite && rule.otherHost)
-        {
-            reader.Skip("a " + std::to_string(rule.status) +
-                        " to another host is not followed: this server answers only with its folder's files");
-            continue;
-        }
-        if (to[0] != '/' && !rule.otherHost)
-        {
-            reader.Skip(CRuleFileReader::Quote(to) + ": a target starts with / or http:// or https://");
-            continue;
-        }
-        if (rewrite)
-            to = to.substr(0, to.find_first_of("?#")); // a file has no query
-
-        // ":name" becomes what FROM took when FROM has that placeholder (":splat": its splat);
-        // anything else, such as a port, stays as written.
-        std::string literal;
-        for (std::size_t i = 0; i < to.size(); ++i)
-        {
-            const std::size_t length = to[i] == ':' ? PlaceholderNameLength(to.substr(i + 1)) : 0;
-            const std::string_view name = to.substr(i + 1, length);
-            const bool splat = name == "splat" && rule.from.HasSplat();
-            if (length == 0 || !(splat || rule.from.HasPlaceholder(name)))
-            {
-                AppendEscaped(literal, to.substr(i, 1), false);
-                continue;
-            }
-            if (!literal.empty())
-                rule.to.push_back({CPiece::EKind::Text, literal});
-            literal.clear();
-            rule.to.push_back({splat ? CPiece::EKind::Splat : CPiece::EKind::Placeholder, std::string(name)});
-            i += length;
-        }
-        if (!literal.empty())
-            rule.to.push_back({CPiece::EKind::Text, literal});
-
-        if (rewrite)
-        {
-            // The same check every match repeats, here with a stand-in for what FROM takes.
-            CCaptures sample;
-            sample.splat = "x";
-            for (const CPiece& piece : rule.to)
-            {
-                if (piece.kind == CPiece::EKind::Placeholder)
-                    sample.named.emplace_back(piece.text, "x");
-            }
-            HttpRules::CTarget target;
-            if (!DecodeRewriteTarget(Expand(rule, sample), target))
-            {
-                reader.Skip(CRuleFileReader::Quote(to) +
-                            " is not a file of this folder (no .., no names that begin with a dot)");
-                continue;
-            }
-        }
         if (!reader.CountRule())
             break;
         rules.m_anyForced = rules.m_anyForced || rule.force;
@@ -181,6 +82,89 @@ CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::str
         rules.m_rules.push_back(std::move(rule));
     }
     return rules;
+}
+
+bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, CRule& rule)
+{
+    std::vector<std::string_view> tokens;
+    for (std::size_t begin = line.find_first_not_of(" \t"); begin != std::string_view::npos;)
+    {
+        const std::size_t end = std::min(line.find_first_of(" \t", begin), line.size());
+        if (line[begin] == '#')
+            break;
+        tokens.push_back(line.substr(begin, end - begin));
+        begin = line.find_first_not_of(" \t", end);
+    }
+    if (tokens.size() < 2)
+        reader.Skip("expected a path and a target, such as /old /new 301");
+    else if (tokens.size() > 3)
+        reader.Skip("unexpected " + CRuleFileReader::Quote(tokens[3]) +
+                    "; only a path, a target and a status are read");
+    else if (tokens.size() == 3 && !(rule.status = ParseStatus(tokens[2], rule.force)))
+        reader.Skip(CRuleFileReader::Quote(tokens[2]) + " is not a status: use 301, 302, 303, 307, 308, 200 or 404");
+    else if (reader.ReadPattern(tokens[0], rule.from))
+        return ReadTarget(reader, tokens[1], rule);
+    return false;
+}
+
+bool CRedirectRules::ReadTarget(CRuleFileReader& reader, std::string_view to, CRule& rule)
+{
+    const bool rewrite = rule.status == 200 || rule.status == 404;
+    rule.otherHost = NamesOtherHost(to);
+    if (rewrite && rule.otherHost)
+    {
+        reader.Skip("a " + std::to_string(rule.status) +
+                    " to another host is not followed: this server answers only with its folder's files");
+        return false;
+    }
+    if (to[0] != '/' && !rule.otherHost)
+    {
+        reader.Skip(CRuleFileReader::Quote(to) + ": a target starts with / or http:// or https://");
+        return false;
+    }
+    if (rewrite)
+        to = to.substr(0, to.find_first_of("?#")); // a file has no query
+    SplitTarget(to, rule);
+    if (!rewrite)
+        return true;
+    // The same check every match repeats, here with a stand-in for what FROM takes.
+    CCaptures sample;
+    sample.splat = "x";
+    for (const CPiece& piece : rule.to)
+    {
+        if (piece.kind == CPiece::EKind::Placeholder)
+            sample.named.emplace_back(piece.text, "x");
+    }
+    HttpRules::CTarget target;
+    if (DecodeRewriteTarget(Expand(rule, sample), target))
+        return true;
+    reader.Skip(CRuleFileReader::Quote(to) + " is not a file of this folder (no .., no names that begin with a dot)");
+    return false;
+}
+
+void CRedirectRules::SplitTarget(std::string_view to, CRule& rule)
+{
+    // ":name" becomes what FROM took when FROM has that placeholder (":splat": its splat);
+    // anything else, such as a port, stays as written.
+    std::string literal;
+    for (std::size_t i = 0; i < to.size(); ++i)
+    {
+        const std::size_t length = to[i] == ':' ? PlaceholderNameLength(to.substr(i + 1)) : 0;
+        const std::string_view name = to.substr(i + 1, length);
+        const bool splat = name == "splat" && rule.from.HasSplat();
+        if (length == 0 || !(splat || rule.from.HasPlaceholder(name)))
+        {
+            AppendEscaped(literal, to.substr(i, 1), false);
+            continue;
+        }
+        if (!literal.empty())
+            rule.to.push_back({CPiece::EKind::Text, literal});
+        literal.clear();
+        rule.to.push_back({splat ? CPiece::EKind::Splat : CPiece::EKind::Placeholder, std::string(name)});
+        i += length;
+    }
+    if (!literal.empty())
+        rule.to.push_back({CPiece::EKind::Text, literal});
 }
 
 std::string CRedirectRules::Expand(const CRule& rule, const CCaptures& captures)

@@ -20,6 +20,8 @@
 namespace Corvan
 {
 
+class CRuleFileReader;
+
 // What the rules make of a request.
 struct CRedirectDecision
 {
@@ -72,6 +74,11 @@ private:
         bool otherHost = false; // TO names a host: a redirect's Location as written
     };
 
+    // Each reads one part of a line into `rule`; false, with a notice, when the line is skipped.
+    static bool ReadRule(CRuleFileReader& reader, std::string_view line, CRule& rule);
+    static bool ReadTarget(CRuleFileReader& reader, std::string_view to, CRule& rule);
+    // TO, split into literal text and references to what FROM took.
+    static void SplitTarget(std::string_view to, CRule& rule);
     static std::string Expand(const CRule& rule, const CCaptures& captures);
 
     std::vector<CRule> m_rules;

@@ -1,8 +1,9 @@
 #include "server/siterules/RuleFile.h"
 
+#include "server/httprules/Escaping.h"
+#include "server/httprules/TextRules.h"
 #include "server/httprules/Utf8.h"
-
-#include <algorithm>
+#include "server/siterules/PathPattern.h"
 
 namespace Corvan
 {
@@ -10,6 +11,12 @@ namespace Corvan
 bool IsRuleFile(std::string_view relativePath)
 {
     return relativePath == RedirectsFileName || relativePath == HeadersFileName;
+}
+
+bool NamesOtherHost(std::string_view address)
+{
+    return TextRules::StartsWithNoCase(address, "http://") || TextRules::StartsWithNoCase(address, "https://") ||
+           address.substr(0, 2) == "//";
 }
 
 CRuleFileReader::CRuleFileReader(const char* pFileName, std::string_view text, std::vector<std::string>& notices)
@@ -53,7 +60,7 @@ bool CRuleFileReader::NextLine(std::string_view& line)
             const unsigned char c = static_cast<unsigned char>(ch);
             control = control || (c < 0x20 && c != '\t') || c == 0x7F;
         }
-        if (control || !HttpRules::IsValidUtf8(std::string(line)))
+        if (control || !HttpRules::IsValidUtf8(line))
         {
             Skip(control ? "holds a control character" : "is not valid UTF-8 text");
             continue;
@@ -66,6 +73,21 @@ bool CRuleFileReader::NextLine(std::string_view& line)
 void CRuleFileReader::Skip(const std::string& reason)
 {
     Notice(std::string(m_pFileName) + " line " + std::to_string(m_lineNumber) + ": " + reason);
+}
+
+bool CRuleFileReader::ReadPattern(std::string_view token, CPathPattern& pattern)
+{
+    // Read as a path, "//cdn.example.com/*" would be the local "/cdn.example.com/*".
+    if (NamesOtherHost(token))
+    {
+        Skip("rules for other hosts do not apply to this server");
+        return false;
+    }
+    std::string error;
+    if (pattern.Parse(token, error))
+        return true;
+    Skip(Quote(token) + ": " + error);
+    return false;
 }
 
 bool CRuleFileReader::CountRule()
@@ -81,15 +103,8 @@ bool CRuleFileReader::CountRule()
 
 std::string CRuleFileReader::Quote(std::string_view token)
 {
-    constexpr std::size_t Longest = 40;
-    std::size_t cut = std::min(token.size(), Longest);
-    // Never cut a character in two: the notice goes to a page as text.
-    while (cut > 0 && cut < token.size() && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80)
-        --cut;
-    std::string quoted = "\"" + std::string(token.substr(0, cut)) + (cut < token.size() ? "...\"" : "\"");
-    // A notice is one line of plain text; the only control a line may hold is a tab.
-    std::replace(quoted.begin(), quoted.end(), '\t', ' ');
-    return quoted;
+    // A notice is one line of plain text, shown in a terminal and on a page.
+    return "\"" + HttpRules::TerminalEscape(token, 40) + "\"";
 }
 
 void CRuleFileReader::Notice(const std::string& text)

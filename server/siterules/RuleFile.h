@@ -13,11 +13,17 @@
 namespace Corvan
 {
 
+class CPathPattern;
+
 // The rule files live at the served folder's root and are never served themselves.
 constexpr char RedirectsFileName[] = "_redirects";
 constexpr char HeadersFileName[] = "_headers";
 // True for the relative path of either rule file ("_redirects", "_headers").
 bool IsRuleFile(std::string_view relativePath);
+
+// True for an address on another host, which no rule of this server can match or serve:
+// "http://" or "https://" in any case, or a scheme-relative "//host/...".
+bool NamesOtherHost(std::string_view address);
 
 class CRuleFileReader
 {
@@ -38,10 +44,14 @@ public:
 
     // Reports the current line as skipped, with `reason`.
     void Skip(const std::string& reason);
+    // Reads a rule's path pattern; false, with a notice, for another host's address or a pattern
+    // that cannot be used.
+    bool ReadPattern(std::string_view token, CPathPattern& pattern);
     // Counts one more rule; false, with one notice, when the limit is reached (stop reading then).
     bool CountRule();
 
-    // A token from the file, as a notice shows it: quoted, and cut short when long.
+    // A token from the file, as a notice shows it: quoted, escaped for a terminal (TerminalEscape),
+    // and cut short when long.
     static std::string Quote(std::string_view token);
 
 private:

@@ -1,10 +1,12 @@
 // A site's _redirects and _headers as a developer may leave them mid-edit, matched against any
 // request. Whatever the files say: a rewrite answers with a file below the folder that a request
 // could name itself, a Location carries no byte that could end the header, no header the server
-// frames its answers with is ever set, and every notice is one short line of text.
+// frames its answers with is ever set, and every notice is one short line of text that a terminal
+// shows as it is: no control, no mark that reorders or hides text, nothing that is not UTF-8.
 //
 // Input: NUL-separated: the _redirects text, the _headers text, a request target ("/path?query").
 
+#include "server/httprules/Escaping.h"
 #include "server/httprules/Target.h"
 #include "server/siterules/HeaderRules.h"
 #include "server/siterules/RedirectRules.h"
@@ -39,6 +41,25 @@ bool HasControl(const std::string& text, bool tabAllowed)
     {
         const unsigned char c = static_cast<unsigned char>(ch);
         if ((c < 0x20 && !(tabAllowed && c == '\t')) || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+// C1 controls (C2 80..9F) and the marks that reorder or hide text, as UTF-8; written apart from the
+// server's list. Only for strict UTF-8, where a byte sequence cannot start inside a character.
+bool HasTerminalMark(const std::string& text)
+{
+    for (const char* pMark :
+         {"\xD8\x9C", "\xE2\x80\x8E", "\xE2\x80\x8F", "\xE2\x80\xAA", "\xE2\x80\xAB", "\xE2\x80\xAC", "\xE2\x80\xAD",
+          "\xE2\x80\xAE", "\xE2\x81\xA6", "\xE2\x81\xA7", "\xE2\x81\xA8", "\xE2\x81\xA9", "\xEF\xBB\xBF"})
+    {
+        if (text.find(pMark) != std::string::npos)
+            return true;
+    }
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+    {
+        if (text[i] == '\xC2' && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80)
             return true;
     }
     return false;
@@ -102,9 +123,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     for (const std::string& notice : notices)
     {
         Require((notice.compare(0, 10, "_redirects") == 0 || notice.compare(0, 8, "_headers") == 0) &&
-                    notice.size() < 300 && IsStrictUtf8(notice) && !HasControl(notice, false),
+                    notice.size() < 300 && IsStrictUtf8(notice) && !HasControl(notice, false) &&
+                    !HasTerminalMark(notice),
                 "a notice is one short line of text naming its file", notice);
     }
+    // Rule files reach notices only as UTF-8 lines; a request's bytes may be anything.
+    const std::string shown = HttpRules::TerminalEscape(request, 40);
+    Require(IsStrictUtf8(shown) && !HasControl(shown, false) && !HasTerminalMark(shown) && shown.size() <= 43,
+            "text from outside is shown as one line a terminal cannot obey", shown);
 
     // The path as the server hands it over (decoded), and as raw bytes, which the rules must
     // survive as well.

@@ -1,5 +1,6 @@
 // A site's _redirects and _headers, read and matched directly on the rules library.
 
+#include "server/httprules/Hosts.h"
 #include "server/siterules/HeaderRules.h"
 #include "server/siterules/RedirectRules.h"
 
@@ -14,6 +15,8 @@ class TestSiteRules : public QObject
 private slots:
     void rules_data();
     void rules();
+    void loopbackOrigin_data();
+    void loopbackOrigin();
 };
 
 void TestSiteRules::rules_data()
@@ -78,13 +81,34 @@ void TestSiteRules::rules_data()
     QTest::newRow("headers of every matching block")
         << QByteArray()
         << QByteArray("  Early: 1\n/*\n  X-A: 1\n  Content-Length: 5\n  proxy-x: y\n  Bad Name: v\n"
-                      "/app/:page\n\tX-A: 2\n\tSet-Cookie: a=1\n/app/*\n  Set-Cookie: b=2\n/b\n  X-B: 1")
+                      "/app/:page\n\tX-A: 2\n\tSet-Cookie: a=1\n\tx-a: 3\n/app/*\n  Set-Cookie: b=2\n  X-C: 4\n"
+                      "  X-a: 5\n/b\n  X-B: 1")
         << QStringList() << QByteArray("/app/x") << QByteArray("none")
-        << QByteArray("X-A: 1, 2|Set-Cookie: a=1|Set-Cookie: b=2")
+        << QByteArray("X-A: 1, 2, 3, 5|Set-Cookie: a=1|Set-Cookie: b=2|X-C: 4")
         << QStringList{"_headers line 1: a header needs a path line above it",
                        "_headers line 4: Content-Length is set by the server alone and cannot be changed",
                        "_headers line 5: proxy-x is set by the server alone and cannot be changed",
                        "_headers line 6: \"Bad Name\" is not a header name"};
+    QTest::newRow("lines for other hosts or mistyped skip what follows")
+        << QByteArray("//cdn.example.com/* /x\nHTTP://other.example/* /y")
+        << QByteArray("/*\n  X-Frame-Options: DENY\nembed/*\n  X-Frame-Options: SAMEORIGIN\nHTTPS://other.example/*\n"
+                      "  X-A: 1\n//cdn.example.com/*\n  X-B: 2")
+        << QStringList() << QByteArray("/cdn.example.com/embed") << QByteArray("none")
+        << QByteArray("X-Frame-Options: DENY")
+        << QStringList{"_redirects line 1: rules for other hosts do not apply to this server",
+                       "_redirects line 2: rules for other hosts do not apply to this server",
+                       "_headers line 3: expected a path starting with / or an indented Name: value",
+                       "_headers line 5: rules for other hosts do not apply to this server",
+                       "_headers line 7: rules for other hosts do not apply to this server"};
+    QTest::newRow("notices escape what a terminal would obey")
+        << QByteArray("/a /b 2\xE2\x80\xAE\xC2\x9B\xE2\x80\x8D!")
+        << QByteArray("/*\n  Access-Control-Allow-Origin: http://localhost:1\t\xEF\xBB\xBF\xD8\x9C\xE2\x81\xA6")
+        << QStringList() << QByteArray("/a") << QByteArray("none") << QByteArray()
+        << QStringList{"_redirects line 1: \"2\\u202e\\u009b\xE2\x80\x8D!\" is not a status: use 301, 302, 303, 307, "
+                       "308, 200 or 404",
+                       "_headers line 2: \"http://localhost:1\\u0009\\ufeff\\u061c...\" would let other websites "
+                       "read this folder; only http://localhost, http://127.0.0.1 or http://[::1] origins (with a "
+                       "port) are allowed"};
     QTest::newRow("other websites may not read the folder")
         << QByteArray()
         << QByteArray("/*\n  Access-Control-Allow-Origin: *\n  Access-Control-Allow-Origin: null\n"
@@ -137,6 +161,26 @@ void TestSiteRules::rules()
     for (const auto& header : headerRules.HeadersFor(path))
         gotHeaders << QByteArray::fromStdString(header.first + ": " + header.second);
     QCOMPARE(gotHeaders.join('|'), answerHeaders);
+}
+
+void TestSiteRules::loopbackOrigin_data()
+{
+    QTest::addColumn<QByteArray>("origin");
+    QTest::addColumn<int>("port"); // -1: any
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("any port") << QByteArray("HTTP://LocalHost:5173") << -1 << true;
+    QTest::newRow("no port is 80") << QByteArray("http://[::1]") << 80 << true;
+    QTest::newRow("leading zero") << QByteArray("http://localhost:08080") << 8080 << false;
+    QTest::newRow("a path") << QByteArray("http://localhost:8080/") << -1 << false;
+    QTest::newRow("another host") << QByteArray("http://localhost.example:8080") << -1 << false;
+    QTest::newRow("NUL") << QByteArray("http://localhost\0.example", 25) << -1 << false;
+}
+
+void TestSiteRules::loopbackOrigin()
+{
+    QFETCH(QByteArray, origin);
+    QFETCH(int, port);
+    QTEST(HttpRules::IsLoopbackOrigin(std::string_view(origin.constData(), origin.size()), port), "loopback");
 }
 
 QTEST_GUILESS_MAIN(TestSiteRules)
