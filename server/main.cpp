@@ -5,15 +5,17 @@
 #include "server/CommandLine.h"
 #include "server/ServerProtocol.h"
 #include "server/ServerStart.h"
+#include "server/httprules/Escaping.h"
 
 #include <cstdio>
 #include <string>
 
 using namespace Corvan;
 
+// The message may quote the folder's name or the command line: shown, never obeyed, by a terminal.
 static int Fail(ServerProtocol::ExitCode code, const std::string& message)
 {
-    std::fprintf(stderr, "mongoose: %s\n", message.c_str());
+    std::fprintf(stderr, "mongoose: %s\n", HttpRules::TerminalEscape(message).c_str());
     return code;
 }
 
