@@ -1,10 +1,12 @@
 #pragma once
 
-// An answer as a route gives it: the head, collected here, and a body that is either text or
-// read like a file, piece by piece, as the client takes it. The connection sends it (the head in
-// the same send as the start of the body). Every answer carries Date and Cache-Control: no-cache.
+// An answer as a route gives it: Beast's message (its fields and status), and a body that is either
+// text or read like a file, piece by piece, as the client takes it. Every answer carries Date and
+// Cache-Control: no-cache.
 
 #include "server/http/Request.h"
+
+#include <boost/beast/http/message.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -23,17 +25,32 @@ public:
     virtual long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const = 0;
 };
 
+// The body of an answer: text, or `length` bytes of a source from `first`. The connection writes
+// the head itself (WriteHead) and sends the body after it.
+struct CAnswerBody
+{
+    struct value_type
+    {
+        std::string text;
+        std::unique_ptr<CBodySource> pSource;
+        std::int64_t first = 0;
+        std::int64_t length = 0;
+    };
+};
+
+using CHttpMessage = boost::beast::http::response<CAnswerBody>;
+
 class CHttpResponse
 {
 public:
     CHttpResponse(const CRequest& request, int status);
 
-    void Add(const char* pName, const char* pValue);
+    void Add(const char* pName, const char* pValue) { m_message.insert(pName, pValue); }
     void Add(const char* pName, const std::string& value) { Add(pName, value.c_str()); }
     void Add(const char* pName, std::int64_t value) { Add(pName, std::to_string(value)); }
 
     // Replaces every header named `name` (any case) with this one; also after the body is set.
-    void Set(std::string_view name, std::string_view value);
+    void Set(std::string_view name, std::string_view value) { m_message.set(name, value); }
 
     // The body, unless this answers HEAD.
     void SetBody(std::string body);
@@ -41,24 +58,17 @@ public:
     // so the client holds an exact prefix and knows it is short.
     void SetBody(std::unique_ptr<CBodySource> pSource, std::int64_t first, std::int64_t length);
 
-    int Status() const { return m_status; }
+    int Status() const { return static_cast<int>(m_message.result_int()); }
     bool KeepAlive() const { return m_keepAlive; }
-    // The head through its blank line; after it the text body, if any.
-    std::string& Head() { return m_head; }
-    const std::string& TextBody() const { return m_text; }
-    const CBodySource* Source() const { return m_pSource.get(); }
-    std::int64_t First() const { return m_first; }
-    std::int64_t Length() const { return m_length; }
+    CHttpMessage& Message() { return m_message; }
+    const CBodySource* Source() const { return m_message.body().pSource.get(); }
+    std::int64_t First() const { return m_message.body().first; }
+    std::int64_t Length() const { return m_message.body().length; }
 
 private:
-    int m_status;
     bool m_isHead;
     bool m_keepAlive;
-    std::string m_head;
-    std::string m_text;
-    std::unique_ptr<CBodySource> m_pSource;
-    std::int64_t m_first = 0;
-    std::int64_t m_length = 0;
+    CHttpMessage m_message;
 };
 
 // A short plain-text answer for `status`, with one extra header if `pExtraName` is given.
@@ -67,5 +77,10 @@ CHttpResponse ErrorResponse(const CRequest& request, int status, const char* pEx
 
 // The same for a connection that ends after it (a request that could not be framed or read).
 CHttpResponse ClosingErrorResponse(int status);
+
+// The head of `message` in one pass into `head` (whose capacity a connection keeps from answer to
+// answer): half the time of Beast's serializer for a file's head, and one buffer however many
+// fields it has.
+void WriteHead(const CHttpMessage& message, std::string& head);
 
 } // namespace Corvan

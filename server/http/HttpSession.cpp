@@ -32,6 +32,7 @@ namespace http = beast::http;
 // enough that a 1 GiB download costs a quarter MiB. A connection holds one piece at a time.
 constexpr std::size_t PieceSize = 256 * 1024;
 constexpr std::size_t ReadSize = 4096;
+
 // After an answer that ends the connection, what the client still sends (a body nobody reads) is
 // read and dropped for this long, so that closing with unread bytes does not reset the connection
 // before the client has read the answer.
@@ -174,18 +175,18 @@ private:
         m_response.emplace(std::move(response));
         if (!m_response->KeepAlive())
             m_closeAfter = true;
-        if (!m_response->Source())
+        std::size_t filled = 0;
+        if (m_response->Source())
         {
-            const std::array<net::const_buffer, 2> buffers{net::buffer(m_response->Head()),
-                                                           net::buffer(m_response->TextBody())};
-            return Write(buffers);
+            m_offset = m_response->First();
+            m_left = m_response->Length();
+            m_pPiece.reset(new char[static_cast<std::size_t>(std::min<std::int64_t>(m_left, PieceSize))]);
+            filled = FillPiece();
         }
-        m_offset = m_response->First();
-        m_left = m_response->Length();
-        m_pPiece.reset(new char[static_cast<std::size_t>(std::min<std::int64_t>(m_left, PieceSize))]);
-        const std::size_t filled = FillPiece();
-        const std::array<net::const_buffer, 2> buffers{net::buffer(m_response->Head()),
-                                                       net::buffer(m_pPiece.get(), filled)};
+        WriteHead(m_response->Message(), m_head);
+        const std::array<net::const_buffer, 2> buffers{
+            net::buffer(m_head), m_response->Source() ? net::buffer(m_pPiece.get(), filled)
+                                                      : net::buffer(m_response->Message().body().text)};
         Write(buffers);
     }
 
@@ -254,6 +255,7 @@ private:
     CRequest m_request;
     std::chrono::steady_clock::time_point m_headDeadline;
     std::optional<CHttpResponse> m_response;
+    std::string m_head;
     std::unique_ptr<char[]> m_pPiece;
     std::int64_t m_offset = 0;
     std::int64_t m_left = 0;
