@@ -94,11 +94,13 @@ private:
         const http::request<http::empty_body>& message = parser.get();
         if (message.version() != 11 && message.version() != 10)
             return Send(ClosingErrorResponse(505));
+        // The parsed head stays here while the route answers: the request reads its fields in place.
+        Route(message, headLength);
+    }
 
-        CRequest& request = m_request;
-        request.ClearHeaders();
-        for (const auto& field : message)
-            request.AddHeader(field.name_string(), field.value());
+    void Route(const http::request<http::empty_body>& message, std::size_t headLength)
+    {
+        CRequest request(message);
         request.isHead = message.method() == http::verb::head;
         request.http11 = message.version() == 11;
         request.keepAlive = message.keep_alive();
@@ -110,9 +112,9 @@ private:
         if (framing || carriesBody || m_connection.place.Count().Scarce())
             request.keepAlive = false;
         const bool upgrade = beast::websocket::is_upgrade(message);
-        const std::string_view method = message.method_string();
         std::string_view target = message.target();
-        std::optional<CHttpResponse> refusal = Check(method, target, framing, carriesBody && upgrade);
+        std::optional<CHttpResponse> refusal =
+            Check(request, message.method_string(), target, framing, carriesBody && upgrade);
         if (refusal)
             return Consume(headLength), Send(std::move(*refusal));
 
@@ -137,23 +139,22 @@ private:
     // What every request needs before its route's owner sees it: a head framed beyond doubt, GET
     // or HEAD, a loopback Host, and a target in origin form (or absolute form naming this server),
     // which it reduces to its path. An answer when the request goes no further.
-    std::optional<CHttpResponse> Check(std::string_view method, std::string_view& target, int framing,
-                                       bool bodyBeforeSocket) const
+    static std::optional<CHttpResponse> Check(const CRequest& request, std::string_view method,
+                                              std::string_view& target, int framing, bool bodyBeforeSocket)
     {
-        const CRequest& request = m_request;
         if (framing)
             return ErrorResponse(request, framing);
-        const char* pHost = request.Header("Host");
-        if (!pHost || request.CountHeaders("Host") > 1)
+        const auto host = request.Header(http::field::host);
+        if (!host || request.CountHeaders(http::field::host) > 1)
             return ErrorResponse(request, 400);
-        if (!HttpRules::IsLoopbackHost(pHost))
+        if (!HttpRules::IsLoopbackHost(std::string(*host).c_str()))
             return ErrorResponse(request, 403);
         static constexpr std::string_view Scheme = "http://";
         if (TextRules::StartsWithNoCase(target, Scheme))
         {
             const std::size_t pathAt = std::min(target.find_first_of("/?", Scheme.size()), target.size());
-            const std::string host(target.substr(Scheme.size(), pathAt - Scheme.size()));
-            if (!HttpRules::IsLoopbackHost(host.c_str()))
+            const std::string targetHost(target.substr(Scheme.size(), pathAt - Scheme.size()));
+            if (!HttpRules::IsLoopbackHost(targetHost.c_str()))
                 return ErrorResponse(request, 403);
             target.remove_prefix(pathAt);
             if (target.empty() || target[0] == '?')
@@ -252,7 +253,6 @@ private:
 
     CConnection m_connection;
     const CRouteTable& m_routes;
-    CRequest m_request;
     std::chrono::steady_clock::time_point m_headDeadline;
     std::optional<CHttpResponse> m_response;
     std::string m_head;

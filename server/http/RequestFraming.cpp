@@ -14,6 +14,8 @@ namespace RequestFraming
 namespace
 {
 
+namespace http = boost::beast::http;
+
 // Digits only, optionally followed by blanks; false for a sign, a list, or more than fits.
 bool ParseLength(std::string_view text, std::int64_t& length)
 {
@@ -87,24 +89,26 @@ int CheckHead(std::string_view head)
 
 int CheckBodyLength(const CRequest& request)
 {
-    const int lengths = request.CountHeaders("Content-Length");
-    const int encodings = request.CountHeaders("Transfer-Encoding");
+    const std::size_t lengths = request.CountHeaders(http::field::content_length);
+    const std::size_t encodings = request.CountHeaders(http::field::transfer_encoding);
     std::int64_t length = 0;
-    if (lengths > 1 || (lengths == 1 && (encodings > 0 || !ParseLength(request.Header("Content-Length"), length))))
+    if (lengths > 1 ||
+        (lengths == 1 && (encodings > 0 || !ParseLength(*request.Header(http::field::content_length), length))))
         return 400;
     if (encodings > 1 ||
-        (encodings == 1 && !TextRules::EqualsNoCase(LastCoding(request.Header("Transfer-Encoding")), "chunked")))
+        (encodings == 1 &&
+         !TextRules::EqualsNoCase(LastCoding(*request.Header(http::field::transfer_encoding)), "chunked")))
         return 400;
     return 0;
 }
 
 bool CarriesBody(const CRequest& request)
 {
-    if (request.Header("Transfer-Encoding"))
+    if (request.Header(http::field::transfer_encoding))
         return true;
     std::int64_t length = 0;
-    const char* pLength = request.Header("Content-Length");
-    return pLength && (!ParseLength(pLength, length) || length > 0);
+    const auto contentLength = request.Header(http::field::content_length);
+    return contentLength && (!ParseLength(*contentLength, length) || length > 0);
 }
 
 } // namespace RequestFraming

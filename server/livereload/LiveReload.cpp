@@ -23,12 +23,13 @@ namespace
 {
 
 // A handshake key as RFC 6455 has it: 16 bytes in base64.
-bool IsSocketKey(const char* pKey)
+bool IsSocketKey(std::optional<std::string_view> key)
 {
     static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    if (!pKey || std::strlen(pKey) != 24 || std::strcmp(pKey + 22, "==") != 0)
+    if (!key || key->size() != 24 || key->substr(22) != "==")
         return false;
-    return std::all_of(pKey, pKey + 22, [](char c) { return c && std::strchr(Alphabet, c) != nullptr; });
+    return std::all_of(key->begin(), key->begin() + 22,
+                       [](char c) { return c && std::strchr(Alphabet, c) != nullptr; });
 }
 
 CHttpResponse Refusal(int status)
@@ -129,9 +130,10 @@ bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 
 void CLiveReload::OnUpgrade(const CRequest& request, CConnection&& connection)
 {
-    if (!IsSocketKey(request.Header("Sec-WebSocket-Key")))
+    if (!IsSocketKey(request.Header(boost::beast::http::field::sec_websocket_key)))
         return CLiveSockets::Refuse(std::move(connection), Refusal(400));
-    if (!IsOwnOrigin(request.Header("Origin"), m_port))
+    const auto origin = request.Header(boost::beast::http::field::origin);
+    if (!origin || !IsOwnOrigin(std::string(*origin).c_str(), m_port))
         return CLiveSockets::Refuse(std::move(connection), Refusal(403)); // another site's page may not listen
     if (m_waitForScan)
         return m_waiting.push_back(std::move(connection));

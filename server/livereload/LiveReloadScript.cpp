@@ -149,11 +149,11 @@ CHttpResponse Answer(const CRequest& request)
 
 bool IsNavigation(const CRequest& request)
 {
-    if (const char* pDestination = request.Header("Sec-Fetch-Dest"))
-        return TextRules::EqualsNoCase(pDestination, "document") || TextRules::EqualsNoCase(pDestination, "iframe") ||
-               TextRules::EqualsNoCase(pDestination, "frame");
-    const char* pAccept = request.Header("Accept");
-    return pAccept && TextRules::ContainsNoCase(pAccept, "text/html");
+    if (const auto destination = request.Header("Sec-Fetch-Dest"))
+        return TextRules::EqualsNoCase(*destination, "document") || TextRules::EqualsNoCase(*destination, "iframe") ||
+               TextRules::EqualsNoCase(*destination, "frame");
+    const auto accept = request.Header(boost::beast::http::field::accept);
+    return accept && TextRules::ContainsNoCase(*accept, "text/html");
 }
 
 } // namespace LiveReloadScript
