@@ -1,7 +1,6 @@
 #include "server/http/HttpResponse.h"
 
 #include "server/httprules/HttpDates.h"
-#include "server/httprules/TextRules.h"
 
 #include <ctime>
 
@@ -10,6 +9,8 @@ namespace Corvan
 
 namespace
 {
+
+namespace http = boost::beast::http;
 
 // The Date header changes once a second; the server answers on one thread.
 const char* CurrentHttpDate()
@@ -25,70 +26,80 @@ const char* CurrentHttpDate()
     return cachedText;
 }
 
+void AppendField(std::string& head, std::string_view name, std::string_view value)
+{
+    head.append(name).append(": ").append(value).append("\r\n");
+}
+
 } // namespace
 
-CHttpResponse::CHttpResponse(const CRequest& request, int status)
-    : m_isHead(request.isHead), m_keepAlive(request.keepAlive),
-      m_message(static_cast<boost::beast::http::status>(status), 11)
+CHttpResponse NewResponse(const CRequest& request, int status)
 {
-    Add("Date", CurrentHttpDate());
+    CHttpResponse response(static_cast<http::status>(status), 11);
+    response.body().headOnly = request.isHead;
+    response.set(http::field::date, CurrentHttpDate());
     // Every answer is revalidated: the user edits these files while the page is open.
-    Add("Cache-Control", "no-cache");
+    response.set(http::field::cache_control, "no-cache");
     if (!request.keepAlive)
-        Add("Connection", "close");
+        response.set(http::field::connection, "close");
     else if (!request.http11)
-        Add("Connection", "keep-alive");
-}
-
-void CHttpResponse::SetBody(std::string body)
-{
-    if (!m_isHead)
-        m_message.body().text = std::move(body);
-}
-
-void CHttpResponse::SetBody(std::unique_ptr<CBodySource> pSource, std::int64_t first, std::int64_t length)
-{
-    if (m_isHead || length <= 0)
-        return;
-    m_message.body().pSource = std::move(pSource);
-    m_message.body().first = first;
-    m_message.body().length = length;
-}
-
-CHttpResponse ErrorResponse(const CRequest& request, int status, const char* pExtraName, const std::string& extraValue)
-{
-    CHttpResponse response(request, status);
-    std::string body = std::to_string(status) + " " + std::string(response.Message().reason()) + "\n";
-    response.Add("Content-Type", "text/plain; charset=utf-8");
-    response.Add("Content-Length", static_cast<std::int64_t>(body.size()));
-    if (pExtraName)
-        response.Add(pExtraName, extraValue);
-    response.SetBody(std::move(body));
+        response.set(http::field::connection, "keep-alive");
     return response;
 }
 
-CHttpResponse ClosingErrorResponse(int status)
+void SetText(CHttpResponse& response, std::string text)
 {
-    CRequest request;
-    request.keepAlive = false;
-    return ErrorResponse(request, status);
+    response.content_length(text.size());
+    if (!response.body().headOnly)
+        response.body().text = std::move(text);
 }
 
-void WriteHead(const CHttpMessage& message, std::string& head)
+void SetFile(CHttpResponse& response, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, std::int64_t first,
+             std::int64_t length)
+{
+    response.content_length(static_cast<std::uint64_t>(length));
+    if (response.body().headOnly || length <= 0)
+        return;
+    response.body().pFile = std::move(pFile);
+    response.body().first = first;
+    response.body().length = length;
+}
+
+void SetPage(CHttpResponse& response, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, std::string tag,
+             std::int64_t tagAt)
+{
+    const std::int64_t size = pFile->Info().size;
+    response.content_length(static_cast<std::uint64_t>(size) + tag.size());
+    if (response.body().headOnly)
+        return;
+    response.body().text = std::move(tag);
+    response.body().textAt = tagAt;
+    if (size > 0)
+    {
+        response.body().pFile = std::move(pFile);
+        response.body().length = size;
+    }
+}
+
+CHttpResponse ErrorResponse(const CRequest& request, int status, bool closing)
+{
+    CHttpResponse response = NewResponse(request, status);
+    if (closing)
+        response.set(http::field::connection, "close");
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    SetText(response, std::to_string(status) + " " + std::string(response.reason()) + "\n");
+    return response;
+}
+
+void WriteHead(const CHttpResponse& response, std::string& head)
 {
     head.clear();
-    head += "HTTP/1.1 ";
-    head += std::to_string(message.result_int());
-    head += ' ';
-    head += message.reason();
-    head += "\r\n";
-    for (const auto& field : message)
-    {
-        head += field.name_string();
-        head += ": ";
-        head += field.value();
-        head += "\r\n";
-    }
+    head.append("HTTP/1.1 ").append(std::to_string(response.result_int())).append(" ");
+    head.append(response.reason()).append("\r\n");
+    for (const auto& field : response)
+        AppendField(head, field.name_string(), field.value());
+    for (const auto& field : response.site)
+        AppendField(head, field.first, field.second);
     head += "\r\n";
 }
 

@@ -1,5 +1,6 @@
 #include "server/http/HttpSession.h"
 
+#include "platform/FileSend.h"
 #include "server/http/HttpResponse.h"
 #include "server/http/RequestFraming.h"
 #include "server/http/Routes.h"
@@ -28,15 +29,19 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 
-// Large enough that a big file streams in few sends (256 KiB measured best on loopback), small
-// enough that a 1 GiB download costs a quarter MiB. A connection holds one piece at a time.
-constexpr std::size_t PieceSize = 256 * 1024;
 constexpr std::size_t ReadSize = 4096;
 
 // After an answer that ends the connection, what the client still sends (a body nobody reads) is
 // read and dropped for this long, so that closing with unread bytes does not reset the connection
 // before the client has read the answer.
 constexpr std::chrono::seconds LingerTime{2};
+
+// The answer to a head that could not be read: nothing is known of the request, and the connection
+// ends after it.
+CHttpResponse ClosingErrorResponse(int status)
+{
+    return ErrorResponse(CRequest(), status, true);
+}
 
 class CHttpSession : public std::enable_shared_from_this<CHttpSession>
 {
@@ -161,12 +166,20 @@ private:
                 return ErrorResponse(request, 400);
         }
         if (method == "OPTIONS" && target == "*") // a question about the server as a whole
-            return ErrorResponse(request, 200, "Allow", "GET, HEAD");
+            return Allowed(request, 200);
         if (method != "GET" && method != "HEAD")
-            return ErrorResponse(request, 405, "Allow", "GET, HEAD");
+            return Allowed(request, 405);
         if (bodyBeforeSocket)
             return ErrorResponse(request, 400); // a socket's frames would follow a body nobody reads
         return std::nullopt;
+    }
+
+    // An answer that names the methods served.
+    static CHttpResponse Allowed(const CRequest& request, int status)
+    {
+        CHttpResponse response = ErrorResponse(request, status);
+        response.set(http::field::allow, "GET, HEAD");
+        return response;
     }
 
     void Consume(std::size_t count) { m_connection.buffer.consume(count); }
@@ -174,63 +187,64 @@ private:
     void Send(CHttpResponse response)
     {
         m_response.emplace(std::move(response));
-        if (!m_response->KeepAlive())
+        if (!m_response->keep_alive())
             m_closeAfter = true;
-        std::size_t filled = 0;
-        if (m_response->Source())
-        {
-            m_offset = m_response->First();
-            m_left = m_response->Length();
-            m_pPiece.reset(new char[static_cast<std::size_t>(std::min<std::int64_t>(m_left, PieceSize))]);
-            filled = FillPiece();
-        }
-        WriteHead(m_response->Message(), m_head);
-        const std::array<net::const_buffer, 2> buffers{
-            net::buffer(m_head), m_response->Source() ? net::buffer(m_pPiece.get(), filled)
-                                                      : net::buffer(m_response->Message().body().text)};
-        Write(buffers);
+        WriteHead(*m_response, m_head);
+        m_position = 0;
+        SendBody(m_head);
     }
 
-    // Reads the next piece of the body; a source that ends early ends the connection after what
-    // it gave, so the client holds an exact prefix.
-    std::size_t FillPiece()
+    // The body from m_position on, after `before` (the head, while it has not gone out): text is
+    // written, a file's bytes are handed to the system. Each step waits at most the send timeout
+    // for the client to take more.
+    void SendBody(std::string_view before)
     {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(m_left, PieceSize));
-        std::size_t filled = 0;
-        while (filled < wanted)
+        const CAnswerBody::value_type& body = m_response->body();
+        const std::int64_t textLength = static_cast<std::int64_t>(body.text.size());
+        const std::int64_t size = (body.pFile ? body.length : 0) + textLength;
+        if (m_position >= size && before.empty())
+            return Done();
+        if (m_position >= size || (m_position >= body.textAt && m_position < body.textAt + textLength))
         {
-            const long long count = m_response->Source()->ReadAt(m_pPiece.get() + filled, wanted - filled, m_offset);
-            if (count <= 0)
-            {
-                m_left = 0;
-                m_closeAfter = true;
-                return filled;
-            }
-            filled += static_cast<std::size_t>(count);
-            m_offset += count;
+            const std::string_view text = std::string_view(body.text).substr(m_position - body.textAt);
+            m_position = std::max(m_position, body.textAt + textLength);
+            m_connection.stream.expires_after(m_routes.sendTimeout);
+            const std::array<net::const_buffer, 2> buffers{net::buffer(before.data(), before.size()),
+                                                           net::buffer(text.data(), text.size())};
+            return net::async_write(m_connection.stream, buffers,
+                                    beast::bind_front_handler(&CHttpSession::OnWritten, shared_from_this()));
         }
-        m_left -= static_cast<std::int64_t>(filled);
-        return filled;
-    }
-
-    template <class Buffers>
-    void Write(const Buffers& buffers)
-    {
-        m_connection.stream.expires_after(m_routes.sendTimeout);
-        net::async_write(m_connection.stream, buffers,
-                         beast::bind_front_handler(&CHttpSession::OnWritten, shared_from_this()));
+        const bool beforeText = m_position < body.textAt;
+        const std::int64_t end = beforeText ? body.textAt : size;
+        const std::int64_t offset = body.first + m_position - (beforeText ? 0 : textLength);
+        const std::int64_t length = end - m_position;
+        m_position = end;
+        FileSend::AsyncSend(m_connection.stream.socket(), before, *body.pFile, offset, length, m_routes.sendTimeout,
+                            [self = shared_from_this()](const beast::error_code& error) { self->OnFileSent(error); });
     }
 
     void OnWritten(beast::error_code error, std::size_t)
     {
         if (error)
             return; // a short write: the connection ends, the client holds an exact prefix
-        if (m_left > 0)
-        {
-            const std::size_t filled = FillPiece();
-            return Write(net::buffer(m_pPiece.get(), filled));
-        }
-        m_pPiece.reset();
+        SendBody({});
+    }
+
+    void OnFileSent(const beast::error_code& error)
+    {
+        // A file cut short while it was sent: the connection ends after what it gave, so the client
+        // holds an exact prefix and sees that it is short.
+        if (error == net::error::eof)
+            m_closeAfter = true;
+        else if (error)
+            return; // the client left or took nothing for too long: the connection ends
+        else
+            return SendBody({});
+        Done();
+    }
+
+    void Done()
+    {
         m_response.reset();
         if (!m_closeAfter)
             return ReadHead();
@@ -256,9 +270,7 @@ private:
     std::chrono::steady_clock::time_point m_headDeadline;
     std::optional<CHttpResponse> m_response;
     std::string m_head;
-    std::unique_ptr<char[]> m_pPiece;
-    std::int64_t m_offset = 0;
-    std::int64_t m_left = 0;
+    std::int64_t m_position = 0; // in the body
     bool m_closeAfter = false;
 };
 

@@ -32,9 +32,10 @@ bool IsSocketKey(std::optional<std::string_view> key)
                        [](char c) { return c && std::strchr(Alphabet, c) != nullptr; });
 }
 
+// An upgrade request that gets no socket: the connection ends after the answer.
 CHttpResponse Refusal(int status)
 {
-    return ClosingErrorResponse(status);
+    return ErrorResponse(CRequest(), status, true);
 }
 
 } // namespace
@@ -61,15 +62,9 @@ void CLiveReload::AddRoutes(CRouteTable& table)
 {
     table.routes.push_back({LiveReloadScript::ScriptPath, &LiveReloadScript::Answer, nullptr});
     // The socket's name asked for without a proper upgrade.
-    table.routes.push_back({LiveReloadScript::SocketPath,
-                            [](const CRequest& request)
-                            {
-                                CRequest closing = request;
-                                closing.keepAlive = false;
-                                return ErrorResponse(closing, 400);
-                            },
-                            [this](const CRequest& request, CConnection&& connection)
-                            { OnUpgrade(request, std::move(connection)); }});
+    table.routes.push_back(
+        {LiveReloadScript::SocketPath, [](const CRequest& request) { return ErrorResponse(request, 400, true); },
+         [this](const CRequest& request, CConnection&& connection) { OnUpgrade(request, std::move(connection)); }});
 }
 
 CPageTag CLiveReload::PageTag() const

@@ -157,9 +157,8 @@ public:
     void Send()
     {
         m_stream.expires_after(std::chrono::seconds(5));
-        WriteHead(m_response.Message(), m_head);
-        const std::array<net::const_buffer, 2> buffers{net::buffer(m_head),
-                                                       net::buffer(m_response.Message().body().text)};
+        WriteHead(m_response, m_head);
+        const std::array<net::const_buffer, 2> buffers{net::buffer(m_head), net::buffer(m_response.body().text)};
         net::async_write(m_stream, buffers,
                          [self = shared_from_this()](beast::error_code, std::size_t)
                          {
