@@ -49,7 +49,8 @@ struct CLiveReload::CTimers
 };
 
 CLiveReload::CLiveReload(std::string strRoot, int port, boost::asio::io_context& loop)
-    : m_strRoot(std::move(strRoot)), m_port(port), m_loop(loop), m_pTimers(std::make_unique<CTimers>(loop))
+    : m_strRoot(std::move(strRoot)), m_port(port), m_loop(loop), m_pTimers(std::make_unique<CTimers>(loop)),
+      m_maxSockets(TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets))
 {
 }
 
@@ -139,8 +140,7 @@ void CLiveReload::Admit(CConnection&& connection)
 {
     if (!m_active)
         return CLiveSockets::Refuse(std::move(connection), Refusal(404)); // live reload has ended
-    static const std::size_t maxSockets = TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets);
-    if (m_sockets.Count() >= maxSockets)
+    if (m_sockets.Count() >= m_maxSockets)
         return CLiveSockets::Refuse(std::move(connection), Refusal(503));
     m_sockets.Open(std::move(connection), m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string());
 }
