@@ -86,6 +86,9 @@ private:
 
     void Answer(std::size_t headLength)
     {
+        const std::size_t emptyLines = RequestFraming::EmptyLinesBefore(Data());
+        Consume(emptyLines);
+        headLength -= emptyLines;
         const std::string_view head = Data().substr(0, headLength);
         if (const int status = RequestFraming::CheckHead(head))
             return Send(ClosingErrorResponse(status));

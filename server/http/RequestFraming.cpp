@@ -48,9 +48,18 @@ std::string_view LastCoding(std::string_view list)
 
 } // namespace
 
+std::size_t EmptyLinesBefore(std::string_view data)
+{
+    std::size_t at = 0;
+    while (data.compare(at, 2, "\r\n") == 0)
+        at += 2;
+    return at;
+}
+
 std::size_t HeadLength(std::string_view data)
 {
-    for (std::size_t at = data.find('\n'); at != std::string_view::npos; at = data.find('\n', at + 1))
+    for (std::size_t at = data.find('\n', EmptyLinesBefore(data)); at != std::string_view::npos;
+         at = data.find('\n', at + 1))
     {
         if (at + 1 < data.size() && data[at + 1] == '\n')
             return at + 2;

@@ -418,6 +418,9 @@ void TestServer::framing_data()
                                       << QByteArray("Request Header Fields Too Large") << false;
     QTest::newRow("OPTIONS *") << false << QByteArray("OPTIONS * HTTP/1.1\r\nHost: localhost\r\n\r\n") << 200
                                << QByteArray("OK") << true;
+    QTest::newRow("empty lines before") << false << "\r\n\r\n" + get("") << 200 << QByteArray("OK") << true;
+    QTest::newRow("only empty lines") << false << QByteArray(16386, '\n').replace("\n", "\r\n") << 431
+                                      << QByteArray("Request Header Fields Too Large") << false;
 }
 
 void TestServer::framing()
