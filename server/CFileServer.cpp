@@ -146,10 +146,8 @@ bool CFileServer::Start(int port, std::string& strError)
         if (std::exchange(impl.waitingForPlace, false))
             impl.Accept();
     };
-    for (auto [pName, pTimeout] : {std::pair("CORVAN_TEST_SEND_TIMEOUT_MS", &impl.routes.sendTimeout),
-                                   std::pair("CORVAN_TEST_HEAD_TIMEOUT_MS", &impl.routes.headTimeout)})
-        *pTimeout =
-            std::chrono::milliseconds(TestLimits::FromEnvironment(pName, static_cast<std::size_t>(pTimeout->count())));
+    impl.routes.sendTimeout = TestLimits::FromEnvironment("CORVAN_TEST_SEND_TIMEOUT_MS", impl.routes.sendTimeout);
+    impl.routes.headTimeout = TestLimits::FromEnvironment("CORVAN_TEST_HEAD_TIMEOUT_MS", impl.routes.headTimeout);
 
     // Every route is in place before the first connection is accepted. Without live reload the rule
     // files are read once: nothing tells the server of a change.

@@ -17,5 +17,10 @@ std::size_t FromEnvironment(const char* pName, std::size_t fallback)
     return *pEnd == '\0' ? static_cast<std::size_t>(value) : fallback;
 }
 
+std::chrono::milliseconds FromEnvironment(const char* pName, std::chrono::milliseconds fallback)
+{
+    return std::chrono::milliseconds(FromEnvironment(pName, static_cast<std::size_t>(fallback.count())));
+}
+
 } // namespace TestLimits
 } // namespace Corvan

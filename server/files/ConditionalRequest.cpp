@@ -11,28 +11,30 @@ namespace ConditionalRequest
 namespace
 {
 
+namespace http = boost::beast::http;
+
 // If-Range: a range applies only to the version of the file the client already holds.
 bool RangeStillApplies(const CRequest& request, const std::string& etag, std::int64_t mtimeSeconds)
 {
-    const char* pIfRange = request.Header("If-Range");
-    if (!pIfRange)
+    const auto ifRange = request.Header(http::field::if_range);
+    if (!ifRange)
         return true;
-    if (pIfRange[0] == '"' || pIfRange[0] == 'W')
-        return etag == pIfRange;
+    if (!ifRange->empty() && (ifRange->front() == '"' || ifRange->front() == 'W'))
+        return etag == *ifRange;
     std::int64_t date = 0;
-    return HttpRules::ParseHttpDate(pIfRange, date) && date == mtimeSeconds;
+    return HttpRules::ParseHttpDate(*ifRange, date) && date == mtimeSeconds;
 }
 
 } // namespace
 
 bool IsNotModified(const CRequest& request, const std::string& etag, std::int64_t mtimeSeconds)
 {
-    if (const char* pIfNoneMatch = request.Header("If-None-Match"))
-        return HttpRules::ETagListMatches(pIfNoneMatch, etag);
-    if (const char* pIfModifiedSince = request.Header("If-Modified-Since"))
+    if (const auto ifNoneMatch = request.Header(http::field::if_none_match))
+        return HttpRules::ETagListMatches(*ifNoneMatch, etag);
+    if (const auto ifModifiedSince = request.Header(http::field::if_modified_since))
     {
         std::int64_t since = 0;
-        return HttpRules::ParseHttpDate(pIfModifiedSince, since) && mtimeSeconds <= since;
+        return HttpRules::ParseHttpDate(*ifModifiedSince, since) && mtimeSeconds <= since;
     }
     return false;
 }
@@ -41,9 +43,9 @@ HttpRules::ERange WantedRange(const CRequest& request, const std::string& etag, 
                               std::int64_t size, std::int64_t& first, std::int64_t& last)
 {
     HttpRules::ERange range = HttpRules::ERange::Whole;
-    const char* pRange = request.Header("Range");
-    if (pRange && RangeStillApplies(request, etag, mtimeSeconds))
-        range = HttpRules::ParseRange(pRange, size, first, last);
+    const auto wanted = request.Header(http::field::range);
+    if (wanted && RangeStillApplies(request, etag, mtimeSeconds))
+        range = HttpRules::ParseRange(*wanted, size, first, last);
     if (range == HttpRules::ERange::Whole)
     {
         first = 0;

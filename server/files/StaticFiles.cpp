@@ -15,7 +15,6 @@
 #include "server/httprules/MimeTypes.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -26,92 +25,52 @@ namespace Corvan
 namespace
 {
 
-class CFileSource : public CBodySource
+namespace http = boost::beast::http;
+using ServedFiles::CReadOnlyFile;
+using ServedFiles::EOpenResult;
+
+// Where the tag goes in a page: found by reading the page once in pieces, so a page of any size
+// costs a piece of memory. -1 for a page that keeps its own bytes (UTF-16, or unreadable).
+std::int64_t TagPlace(const CReadOnlyFile& page)
 {
-public:
-    explicit CFileSource(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile) : m_pFile(std::move(pFile)) {}
-    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const override
+    constexpr std::size_t Piece = 64 * 1024;
+    const std::unique_ptr<char[]> pPiece(new char[Piece]);
+    HtmlInjection::CBodyEndFinder finder;
+    const std::int64_t size = page.Info().size;
+    for (std::int64_t offset = 0; offset < size;)
     {
-        return m_pFile->ReadAt(pBuffer, length, offset);
+        const long long count = page.ReadAt(pPiece.get(), std::min<std::size_t>(Piece, size - offset), offset);
+        if (count <= 0)
+            return -1;
+        finder.Feed(pPiece.get(), static_cast<std::size_t>(count));
+        offset += count;
     }
-
-private:
-    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
-};
-
-// A page with the tag in it, read like a file: the page's bytes up to the tag's place, the tag,
-// then the rest. Only the place is looked for first (reading the page once in pieces), so a page
-// of any size costs a streamed file's memory.
-class CTaggedPage : public CBodySource
-{
-public:
-    CTaggedPage(std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, const char* pTag)
-        : m_pFile(std::move(pFile)), m_pTag(pTag)
-    {
-        m_at = FindPlace();
-        if (m_at < 0)
-            m_pTag = ""; // a UTF-16 page, or one that cannot be read: its own bytes
-        m_tagLength = static_cast<std::int64_t>(std::strlen(m_pTag));
-    }
-
-    std::int64_t Size() const { return m_pFile->Info().size + m_tagLength; }
-
-    long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const override
-    {
-        if (offset < m_at)
-            return m_pFile->ReadAt(pBuffer, static_cast<std::size_t>(std::min<std::int64_t>(length, m_at - offset)),
-                                   offset);
-        if (offset < m_at + m_tagLength)
-        {
-            const std::size_t count =
-                static_cast<std::size_t>(std::min<std::int64_t>(length, m_at + m_tagLength - offset));
-            std::memcpy(pBuffer, m_pTag + (offset - m_at), count);
-            return static_cast<long long>(count);
-        }
-        return m_pFile->ReadAt(pBuffer, length, offset - m_tagLength);
-    }
-
-private:
-    // The tag's offset in the page, -1 for none.
-    std::int64_t FindPlace() const
-    {
-        constexpr std::size_t Piece = 64 * 1024;
-        const std::unique_ptr<char[]> pPiece(new char[Piece]);
-        HtmlInjection::CBodyEndFinder finder;
-        const std::int64_t size = m_pFile->Info().size;
-        for (std::int64_t offset = 0; offset < size;)
-        {
-            const long long count = m_pFile->ReadAt(pPiece.get(), std::min<std::size_t>(Piece, size - offset), offset);
-            if (count <= 0)
-                return -1;
-            finder.Feed(pPiece.get(), static_cast<std::size_t>(count));
-            offset += count;
-        }
-        const std::uint64_t at = finder.Finish();
-        return at == HtmlInjection::CBodyEndFinder::Unchanged ? -1 : static_cast<std::int64_t>(at);
-    }
-
-    std::unique_ptr<ServedFiles::CReadOnlyFile> m_pFile;
-    const char* m_pTag;
-    std::int64_t m_at = -1;
-    std::int64_t m_tagLength = 0;
-};
+    const std::uint64_t at = finder.Finish();
+    return at == HtmlInjection::CBodyEndFinder::Unchanged ? -1 : static_cast<std::int64_t>(at);
+}
 
 // The file may well exist: saying 404 would tell the page it does not. The connection ends, which
 // also gives back a descriptor.
 CHttpResponse Unavailable(const CRequest& request)
 {
-    CRequest closing = request;
-    closing.keepAlive = false;
-    return ErrorResponse(closing, 503, "Retry-After", "1");
+    CHttpResponse response = ErrorResponse(request, 503, true);
+    response.set(http::field::retry_after, "1");
+    return response;
 }
 
 CHttpResponse Page(const CRequest& request, std::string page, const char* pContentType, int status = 200)
 {
-    CHttpResponse response(request, status);
-    response.Add("Content-Type", pContentType);
-    response.Add("Content-Length", static_cast<std::int64_t>(page.size()));
-    response.SetBody(std::move(page));
+    CHttpResponse response = NewResponse(request, status);
+    response.set(http::field::content_type, pContentType);
+    SetText(response, std::move(page));
+    return response;
+}
+
+CHttpResponse Redirect(const CRequest& request, int status, const std::string& location)
+{
+    CHttpResponse response = NewResponse(request, status);
+    response.set(http::field::location, location);
+    SetText(response, std::string());
     return response;
 }
 
@@ -132,6 +91,79 @@ std::string NotFoundPage(const std::string& urlPath)
 bool IsRedirect(int status)
 {
     return status >= 300 && status < 400 && status != 304;
+}
+
+// `name` in the folder `folder`, which may end with '/' (the root does).
+std::string InFolder(const std::string& folder, const char* pName)
+{
+    return folder.empty() || folder.back() != '/' ? folder + '/' + pName : folder + pName;
+}
+
+// A file's validators: its ETag (with "-live" for a page that carries the tag, whose bytes differ
+// from the file's) and its time.
+struct CValidators
+{
+    std::string etag;
+    char lastModified[HttpRules::HttpDateSize];
+
+    CValidators(const ServedFiles::CFileInfo& info, bool tagged)
+        : etag(HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds))
+    {
+        if (tagged)
+            etag.insert(etag.size() - 1, "-live");
+        HttpRules::FormatHttpDate(info.mtimeSeconds, lastModified);
+    }
+    void AddTo(CHttpResponse& response) const
+    {
+        response.set(http::field::etag, etag);
+        response.set(http::field::last_modified, lastModified);
+    }
+};
+
+// A page with the tag in it goes out whole (the file's offsets do not apply to it).
+CHttpResponse ServePage(const CRequest& request, std::unique_ptr<CReadOnlyFile> pFile, const std::string& fileName,
+                        const char* pTag, int status, const CValidators* pValidators)
+{
+    const std::int64_t at = TagPlace(*pFile);
+    CHttpResponse response = NewResponse(request, status);
+    response.set(http::field::content_type, HttpRules::MimeType(fileName));
+    SetPage(response, std::move(pFile), at < 0 ? std::string() : std::string(pTag), std::max<std::int64_t>(at, 0));
+    if (pValidators)
+        pValidators->AddTo(response);
+    response.set(http::field::vary, "Sec-Fetch-Dest, Accept");
+    return response;
+}
+
+// The file's bytes, or the range the request asks for while its validators still hold.
+CHttpResponse ServeBytes(const CRequest& request, std::unique_ptr<CReadOnlyFile> pFile, const std::string& fileName,
+                         int status, const CValidators* pValidators)
+{
+    const std::int64_t size = pFile->Info().size;
+    std::int64_t first = 0, last = size - 1;
+    const HttpRules::ERange range =
+        pValidators
+            ? ConditionalRequest::WantedRange(request, pValidators->etag, pFile->Info().mtimeSeconds, size, first, last)
+            : HttpRules::ERange::Whole;
+    if (range == HttpRules::ERange::Unsatisfiable)
+    {
+        CHttpResponse response = ErrorResponse(request, 416);
+        response.set(http::field::content_range, "bytes */" + std::to_string(size));
+        return response;
+    }
+    if (range == HttpRules::ERange::Partial)
+        status = 206;
+    CHttpResponse response = NewResponse(request, status);
+    response.set(http::field::content_type, HttpRules::MimeType(fileName));
+    SetFile(response, std::move(pFile), first, last - first + 1);
+    if (status == 206)
+        response.set(http::field::content_range,
+                     "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
+    if (pValidators)
+    {
+        response.set(http::field::accept_ranges, "bytes");
+        pValidators->AddTo(response);
+    }
+    return response;
 }
 
 } // namespace
@@ -161,103 +193,102 @@ CHttpResponse CStaticFiles::AnswerSite(const CRequest& request, const CSiteRuleS
     if (IsRuleFile(target.relativePath))
         return NotFound(request);
     const std::string path = m_strRoot + "/" + target.relativePath;
-    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
-    const ServedFiles::EOpenResult opened = pFile->Open(path);
+    auto pFile = std::make_unique<CReadOnlyFile>();
+    const EOpenResult opened = pFile->Open(path);
     if (pRules && !pRules->redirects.IsEmpty())
     {
         const CRedirectDecision decision = pRules->redirects.Match(
             "/" + target.relativePath, request.query,
             [&](std::string_view)
-            { return opened == ServedFiles::EOpenResult::File ? !target.endsWithSlash : FileAnswers(opened, path); });
+            { return opened == EOpenResult::File ? !target.endsWithSlash : FileAnswers(opened, path); });
         if (decision.action == CRedirectDecision::EAction::Redirect)
-        {
-            CHttpResponse response(request, decision.status);
-            response.Add("Location", decision.location);
-            response.Add("Content-Length", std::int64_t(0));
-            response.SetBody(std::string());
-            return response;
-        }
+            return Redirect(request, decision.status, decision.location);
         if (decision.action == CRedirectDecision::EAction::Rewrite)
         {
-            std::optional<CHttpResponse> rewritten = AnswerRewrite(request, decision.target, decision.status);
-            return rewritten ? std::move(*rewritten) : NotFound(request);
+            const HttpRules::CTarget& rewritten = decision.target;
+            const std::string rewrittenPath = m_strRoot + "/" + rewritten.relativePath;
+            auto pRewritten = std::make_unique<CReadOnlyFile>();
+            const EOpenResult rewrittenOpened =
+                IsRuleFile(rewritten.relativePath) ? EOpenResult::NotFound : pRewritten->Open(rewrittenPath);
+            std::optional<CHttpResponse> answer =
+                AnswerOpened(request, std::move(pRewritten), rewrittenOpened, rewrittenPath, rewritten.lastSegment,
+                             decision.status, false);
+            return answer ? std::move(*answer) : NotFound(request);
         }
     }
-
-    switch (opened)
-    {
-    case ServedFiles::EOpenResult::NotFound:
+    if (opened == EOpenResult::File && target.endsWithSlash)
         return NotFound(request);
-    case ServedFiles::EOpenResult::Forbidden:
-        return ErrorResponse(request, 403);
-    case ServedFiles::EOpenResult::Unavailable:
-        return Unavailable(request);
-    case ServedFiles::EOpenResult::File:
-        if (target.endsWithSlash)
-            return NotFound(request);
-        return ServeFile(request, std::move(pFile), target.lastSegment,
-                         HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr);
-    case ServedFiles::EOpenResult::Folder:
-        break;
+    if (opened == EOpenResult::Folder && !target.endsWithSlash)
+    {
+        // Relative, so it can never point at another host; the last segment re-encoded, so a ':' in
+        // it cannot become a scheme.
+        const std::string& query = request.query;
+        const bool plainQuery = std::none_of(query.begin(), query.end(),
+                                             [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+        return Redirect(request, 301,
+                        HttpRules::PercentEncode(target.lastSegment) + "/" +
+                            (query.empty() || !plainQuery ? std::string() : "?" + query));
     }
-    if (!target.endsWithSlash)
-        return RedirectToFolder(request);
-    return AnswerFolder(request, target.relativePath.empty() ? path : path + '/');
+    std::optional<CHttpResponse> answer =
+        AnswerOpened(request, std::move(pFile), opened, path, target.lastSegment, 200, true);
+    return answer ? std::move(*answer) : NotFound(request);
 }
 
 // Whether a folder (or what could not be opened) answers its path, so that rules without '!' leave
 // it alone: a folder with an index page does; one that would only be listed leaves it to the rules.
-bool CStaticFiles::FileAnswers(ServedFiles::EOpenResult opened, const std::string& path) const
+bool CStaticFiles::FileAnswers(EOpenResult opened, const std::string& path) const
 {
     // A file that cannot be opened for want of a descriptor may well exist: 503 beats a rewrite.
-    if (opened == ServedFiles::EOpenResult::Unavailable)
+    if (opened == EOpenResult::Unavailable)
         return true;
-    if (opened != ServedFiles::EOpenResult::Folder)
+    if (opened != EOpenResult::Folder)
         return false;
-    for (const char* pIndex : {"/index.html", "/index.htm"})
+    for (const char* pIndex : {"index.html", "index.htm"})
     {
-        ServedFiles::CReadOnlyFile index;
-        if (index.Open(path + pIndex) == ServedFiles::EOpenResult::File)
+        CReadOnlyFile index;
+        if (index.Open(InFolder(path, pIndex)) == EOpenResult::File)
             return true;
     }
     return false;
 }
 
-std::optional<CHttpResponse> CStaticFiles::AnswerRewrite(const CRequest& request, const HttpRules::CTarget& target,
-                                                         int status) const
+// The one way a path that was opened becomes an answer, for a request's own path, a rewrite's and
+// a folder's index page: a file that cannot be read gets 403, or 503 for want of a descriptor.
+std::optional<CHttpResponse> CStaticFiles::AnswerOpened(const CRequest& request, std::unique_ptr<CReadOnlyFile> pFile,
+                                                        EOpenResult opened, const std::string& path,
+                                                        const std::string& fileName, int status, bool listing) const
 {
-    if (IsRuleFile(target.relativePath))
-        return std::nullopt;
-    const std::string path = m_strRoot + "/" + target.relativePath;
-    auto pFile = std::make_unique<ServedFiles::CReadOnlyFile>();
-    switch (pFile->Open(path))
+    switch (opened)
     {
-    case ServedFiles::EOpenResult::File:
-        return ServeFile(request, std::move(pFile), target.lastSegment,
-                         HtmlInjection::IsPageName(target.lastSegment) ? TagFor(request) : nullptr, status);
-    case ServedFiles::EOpenResult::Forbidden:
+    case EOpenResult::File:
+        return ServeFile(request, std::move(pFile), fileName, status);
+    case EOpenResult::Forbidden:
         return ErrorResponse(request, 403);
-    case ServedFiles::EOpenResult::Unavailable:
+    case EOpenResult::Unavailable:
         return Unavailable(request);
-    case ServedFiles::EOpenResult::Folder:
-        break;
-    case ServedFiles::EOpenResult::NotFound:
+    case EOpenResult::NotFound:
         return std::nullopt;
+    case EOpenResult::Folder:
+        break;
     }
     for (const char* pIndex : {"index.html", "index.htm"})
     {
-        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
-        if (pIndexFile->Open(path + "/" + pIndex) == ServedFiles::EOpenResult::File)
-            return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request), status);
+        auto pIndexFile = std::make_unique<CReadOnlyFile>();
+        const std::string indexPath = InFolder(path, pIndex);
+        const EOpenResult indexOpened = pIndexFile->Open(indexPath);
+        if (indexOpened != EOpenResult::Folder && indexOpened != EOpenResult::NotFound)
+            return AnswerOpened(request, std::move(pIndexFile), indexOpened, indexPath, pIndex, status, false);
     }
-    return std::nullopt;
+    if (!listing)
+        return std::nullopt;
+    return AnswerListing(request, InFolder(path, ""));
 }
 
 CHttpResponse CStaticFiles::NotFound(const CRequest& request) const
 {
-    auto pPage = std::make_unique<ServedFiles::CReadOnlyFile>();
-    if (pPage->Open(m_strRoot + "/404.html") == ServedFiles::EOpenResult::File)
-        return ServeFile(request, std::move(pPage), "404.html", TagFor(request), 404);
+    auto pPage = std::make_unique<CReadOnlyFile>();
+    if (pPage->Open(m_strRoot + "/404.html") == EOpenResult::File)
+        return ServeFile(request, std::move(pPage), "404.html", 404);
     const HttpRules::CTarget& target = request.target;
     std::string page = NotFoundPage("/" + target.relativePath + (target.endsWithSlash ? "/" : ""));
     if (const char* pTag = TagFor(request))
@@ -266,57 +297,31 @@ CHttpResponse CStaticFiles::NotFound(const CRequest& request) const
 }
 
 // The site's _headers for the requested path (not a rewrite's file) on every answer about the
-// site; a header of the same name the server set gives way, except a redirect's Location.
+// site, in one pass: each name the site sets takes the server's field of that name away (not a
+// redirect's Location), and the site's values follow the server's fields, each Set-Cookie line a
+// field of its own.
 CHttpResponse CStaticFiles::WithSiteHeaders(const CRequest& request, const CSiteRuleSet* pRules,
                                             CHttpResponse response) const
 {
     if (!pRules || pRules->headers.IsEmpty())
         return response;
     const HttpRules::CTarget& target = request.target;
-    for (const auto& header : pRules->headers.HeadersFor("/" + target.relativePath + (target.endsWithSlash ? "/" : "")))
-    {
-        if (IsRedirect(response.Status()) && TextRules::EqualsNoCase(header.first, "Location"))
-            continue;
-        response.Set(header.first, header.second);
-    }
-    return response;
-}
-
-CHttpResponse CStaticFiles::RedirectToFolder(const CRequest& request) const
-{
-    // Relative, so it can never point at another host; the last segment re-encoded, so a ':' in it
-    // cannot become a scheme.
-    std::string location = HttpRules::PercentEncode(request.target.lastSegment) + "/";
-    const std::string& query = request.query;
-    if (!query.empty() && std::none_of(query.begin(), query.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
-        location += "?" + query;
-    CHttpResponse response(request, 301);
-    response.Add("Location", location);
-    response.Add("Content-Length", std::int64_t(0));
-    response.SetBody(std::string());
+    CHeaderRules::CHeaders headers =
+        pRules->headers.HeadersFor("/" + target.relativePath + (target.endsWithSlash ? "/" : ""));
+    if (IsRedirect(static_cast<int>(response.result_int())))
+        headers.erase(std::remove_if(headers.begin(), headers.end(),
+                                     [](const auto& header)
+                                     { return TextRules::EqualsNoCase(header.first, "Location"); }),
+                      headers.end());
+    for (const auto& header : headers)
+        response.erase(header.first);
+    response.site = std::move(headers);
     return response;
 }
 
 // `path` ends with '/'.
-CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::string& path) const
+CHttpResponse CStaticFiles::AnswerListing(const CRequest& request, const std::string& path) const
 {
-    for (const char* pIndex : {"index.html", "index.htm"})
-    {
-        auto pIndexFile = std::make_unique<ServedFiles::CReadOnlyFile>();
-        switch (pIndexFile->Open(path + pIndex))
-        {
-        case ServedFiles::EOpenResult::File:
-            return ServeFile(request, std::move(pIndexFile), pIndex, TagFor(request));
-        case ServedFiles::EOpenResult::Forbidden:
-            return ErrorResponse(request, 403);
-        case ServedFiles::EOpenResult::Unavailable:
-            return Unavailable(request);
-        default:
-            break;
-        }
-    }
-
     std::vector<ServedFiles::CFolderEntry> entries;
     if (!ServedFiles::ListFolder(path, entries))
         return ErrorResponse(request, 403);
@@ -331,70 +336,26 @@ CHttpResponse CStaticFiles::AnswerFolder(const CRequest& request, const std::str
     return Page(request, std::move(page), "text/html; charset=utf-8");
 }
 
-// With `pTag` a page goes out whole with the tag in it (no ranges: the file's offsets do not apply
-// to it) under its own validator. A `status` other than 200 (a 404 page) goes out whole, without
-// validators: a client's copy of the page is no answer to another path.
-CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
-                                      const std::string& fileName, const char* pTag, int status) const
+// A page (.html, .htm) that the request shows gets the tag, unless it is too large to read twice.
+// A `status` other than 200 (a rewrite's 404, the site's 404 page) goes out whole, without
+// validators: a client's copy of the file is no answer to another path.
+CHttpResponse CStaticFiles::ServeFile(const CRequest& request, std::unique_ptr<CReadOnlyFile> pFile,
+                                      const std::string& fileName, int status) const
 {
-    const bool whole = status != 200;
-    const ServedFiles::CFileInfo info = pFile->Info();
-    std::string etag = HttpRules::MakeETag(info.fileId, info.size, info.mtimeSeconds, info.mtimeNanoseconds);
-    if (info.size > MaxTaggedPageSize)
-        pTag = nullptr;
-    if (pTag)
-        etag.insert(etag.size() - 1, "-live");
-    char lastModified[HttpRules::HttpDateSize];
-    HttpRules::FormatHttpDate(info.mtimeSeconds, lastModified);
-
-    if (!whole && ConditionalRequest::IsNotModified(request, etag, info.mtimeSeconds))
+    const ServedFiles::CFileInfo& info = pFile->Info();
+    const char* pTag =
+        HtmlInjection::IsPageName(fileName) && info.size <= MaxTaggedPageSize ? TagFor(request) : nullptr;
+    const CValidators validators(info, pTag != nullptr);
+    const CValidators* pValidators = status == 200 ? &validators : nullptr;
+    if (pValidators && ConditionalRequest::IsNotModified(request, validators.etag, info.mtimeSeconds))
     {
-        CHttpResponse response(request, 304);
-        response.Add("ETag", etag);
-        response.Add("Last-Modified", lastModified);
-        response.SetBody(std::string());
+        CHttpResponse response = NewResponse(request, 304);
+        validators.AddTo(response);
         return response;
     }
-
     if (pTag)
-    {
-        auto pPage = std::make_unique<CTaggedPage>(std::move(pFile), pTag);
-        const std::int64_t size = pPage->Size();
-        CHttpResponse response(request, status);
-        response.Add("Content-Type", HttpRules::MimeType(fileName));
-        response.Add("Content-Length", size);
-        if (!whole)
-        {
-            response.Add("ETag", etag);
-            response.Add("Last-Modified", lastModified);
-        }
-        response.Add("Vary", "Sec-Fetch-Dest, Accept");
-        response.SetBody(std::move(pPage), 0, size);
-        return response;
-    }
-
-    std::int64_t first = 0, last = info.size - 1;
-    const HttpRules::ERange range =
-        whole ? HttpRules::ERange::Whole
-              : ConditionalRequest::WantedRange(request, etag, info.mtimeSeconds, info.size, first, last);
-    if (range == HttpRules::ERange::Unsatisfiable)
-        return ErrorResponse(request, 416, "Content-Range", "bytes */" + std::to_string(info.size));
-    if (range == HttpRules::ERange::Partial)
-        status = 206;
-    CHttpResponse response(request, status);
-    response.Add("Content-Type", HttpRules::MimeType(fileName));
-    response.Add("Content-Length", last - first + 1);
-    if (status == 206)
-        response.Add("Content-Range",
-                     "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(info.size));
-    if (!whole)
-    {
-        response.Add("Accept-Ranges", "bytes");
-        response.Add("ETag", etag);
-        response.Add("Last-Modified", lastModified);
-    }
-    response.SetBody(std::make_unique<CFileSource>(std::move(pFile)), first, last - first + 1);
-    return response;
+        return ServePage(request, std::move(pFile), fileName, pTag, status, pValidators);
+    return ServeBytes(request, std::move(pFile), fileName, status, pValidators);
 }
 
 } // namespace Corvan

@@ -11,17 +11,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace Corvan
 {
-
-namespace ServedFiles
-{
-class CReadOnlyFile;
-enum class EOpenResult;
-} // namespace ServedFiles
 
 class CSiteRules;
 struct CSiteRuleSet;
@@ -53,15 +48,17 @@ public:
 private:
     CHttpResponse AnswerSite(const CRequest& request, const CSiteRuleSet* pRules) const;
     bool FileAnswers(ServedFiles::EOpenResult opened, const std::string& path) const;
-    // A rewrite's file (or folder's index page) with `status`; none when it is missing.
-    std::optional<CHttpResponse> AnswerRewrite(const CRequest& request, const HttpRules::CTarget& target,
-                                               int status) const;
+    // What an opened path answers: a file is served with `status`, a folder by its index page or,
+    // with `listing`, by a listing; none when nothing answers there.
+    std::optional<CHttpResponse> AnswerOpened(const CRequest& request,
+                                              std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
+                                              ServedFiles::EOpenResult opened, const std::string& path,
+                                              const std::string& fileName, int status, bool listing) const;
     CHttpResponse NotFound(const CRequest& request) const;
     CHttpResponse WithSiteHeaders(const CRequest& request, const CSiteRuleSet* pRules, CHttpResponse response) const;
-    CHttpResponse AnswerFolder(const CRequest& request, const std::string& path) const;
-    CHttpResponse RedirectToFolder(const CRequest& request) const;
+    CHttpResponse AnswerListing(const CRequest& request, const std::string& path) const;
     CHttpResponse ServeFile(const CRequest& request, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile,
-                            const std::string& fileName, const char* pTag, int status = 200) const;
+                            const std::string& fileName, int status = 200) const;
     const char* TagFor(const CRequest& request) const;
 
     std::string m_strRoot;

@@ -1,71 +1,71 @@
 #pragma once
 
-// An answer as a route gives it: the head, collected here, and a body that is either text or
-// read like a file, piece by piece, as the client takes it. The connection sends it (the head in
-// the same send as the start of the body). Every answer carries Date and Cache-Control: no-cache.
+// An answer as a route gives it: Beast's message, its status (with Beast's reason phrase) and its
+// fields set by name, with a body of our own. The connection writes the head (WriteHead) and sends
+// the body after it. Every answer carries Date and Cache-Control: no-cache.
 
+#include "platform/ServedFiles.h"
 #include "server/http/Request.h"
+
+#include <boost/beast/http/message.hpp>
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace Corvan
 {
 
-// A body that is read like a file. Reads up to `length` bytes at `offset`: the count, 0 at the
-// end, -1 on error. A short count only means "call again".
-class CBodySource
+// The body of an answer: text; or `length` bytes of an open file from `first` (a file or a range of
+// it), which the connection sends without copying them where the system can; or a whole page with
+// `text` inserted `textAt` bytes into it as it streams (live reload's tag). Empty in an answer to
+// HEAD, whatever its Content-Length says.
+struct CAnswerBody
 {
-public:
-    virtual ~CBodySource() = default;
-    virtual long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const = 0;
+    struct value_type
+    {
+        std::string text;
+        std::unique_ptr<ServedFiles::CReadOnlyFile> pFile;
+        std::int64_t first = 0;
+        std::int64_t length = 0;
+        std::int64_t textAt = 0;
+        bool headOnly = false;
+    };
 };
 
-class CHttpResponse
+// An answer's fields: Beast's, which the server sets by name, then the site's own headers for the
+// path (_headers) as the rules give them, written after Beast's. A site may give thousands: kept
+// apart, they cost an answer a copy, where each field in Beast's set costs a lookup of its name.
+class CAnswerFields : public boost::beast::http::fields
 {
 public:
-    CHttpResponse(const CRequest& request, int status);
-
-    void Add(const char* pName, const char* pValue);
-    void Add(const char* pName, const std::string& value) { Add(pName, value.c_str()); }
-    void Add(const char* pName, std::int64_t value) { Add(pName, std::to_string(value)); }
-
-    // Replaces every header named `name` (any case) with this one; also after the body is set.
-    void Set(std::string_view name, std::string_view value);
-
-    // The body, unless this answers HEAD.
-    void SetBody(std::string body);
-    // `length` bytes of `pSource` from `first`. Should the source end early, the connection ends,
-    // so the client holds an exact prefix and knows it is short.
-    void SetBody(std::unique_ptr<CBodySource> pSource, std::int64_t first, std::int64_t length);
-
-    int Status() const { return m_status; }
-    bool KeepAlive() const { return m_keepAlive; }
-    // The head through its blank line; after it the text body, if any.
-    std::string& Head() { return m_head; }
-    const std::string& TextBody() const { return m_text; }
-    const CBodySource* Source() const { return m_pSource.get(); }
-    std::int64_t First() const { return m_first; }
-    std::int64_t Length() const { return m_length; }
-
-private:
-    int m_status;
-    bool m_isHead;
-    bool m_keepAlive;
-    std::string m_head;
-    std::string m_text;
-    std::unique_ptr<CBodySource> m_pSource;
-    std::int64_t m_first = 0;
-    std::int64_t m_length = 0;
+    std::vector<std::pair<std::string, std::string>> site;
 };
 
-// A short plain-text answer for `status`, with one extra header if `pExtraName` is given.
-CHttpResponse ErrorResponse(const CRequest& request, int status, const char* pExtraName = nullptr,
-                            const std::string& extraValue = std::string());
+using CHttpResponse = boost::beast::http::response<CAnswerBody, CAnswerFields>;
 
-// The same for a connection that ends after it (a request that could not be framed or read).
-CHttpResponse ClosingErrorResponse(int status);
+// A new answer to `request`: `status`, Date, Cache-Control, and Connection where the connection
+// does not go on as the request's version would have it.
+CHttpResponse NewResponse(const CRequest& request, int status);
+
+// The body, with its Content-Length.
+void SetText(CHttpResponse& response, std::string text);
+// `length` bytes of `pFile` from `first`, with their Content-Length.
+void SetFile(CHttpResponse& response, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, std::int64_t first,
+             std::int64_t length);
+// The whole of `pFile` with `tag` inserted at `tagAt`, with their Content-Length.
+void SetPage(CHttpResponse& response, std::unique_ptr<ServedFiles::CReadOnlyFile> pFile, std::string tag,
+             std::int64_t tagAt);
+
+// A short plain-text answer for `status`; `closing` ends the connection after it whatever the
+// request asked (a head that could not be read, a socket refused, no descriptor to open a file).
+CHttpResponse ErrorResponse(const CRequest& request, int status, bool closing = false);
+
+// The head of `response` in one pass into `head` (whose capacity a connection keeps from answer to
+// answer): half the time of Beast's serializer for a file's head, and one buffer however many
+// fields it has.
+void WriteHead(const CHttpResponse& response, std::string& head);
 
 } // namespace Corvan

@@ -1,5 +1,6 @@
 #include "server/http/HttpSession.h"
 
+#include "platform/FileSend.h"
 #include "server/http/HttpResponse.h"
 #include "server/http/RequestFraming.h"
 #include "server/http/Routes.h"
@@ -28,14 +29,19 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 
-// Large enough that a big file streams in few sends (256 KiB measured best on loopback), small
-// enough that a 1 GiB download costs a quarter MiB. A connection holds one piece at a time.
-constexpr std::size_t PieceSize = 256 * 1024;
 constexpr std::size_t ReadSize = 4096;
+
 // After an answer that ends the connection, what the client still sends (a body nobody reads) is
 // read and dropped for this long, so that closing with unread bytes does not reset the connection
 // before the client has read the answer.
 constexpr std::chrono::seconds LingerTime{2};
+
+// The answer to a head that could not be read: nothing is known of the request, and the connection
+// ends after it.
+CHttpResponse ClosingErrorResponse(int status)
+{
+    return ErrorResponse(CRequest(), status, true);
+}
 
 class CHttpSession : public std::enable_shared_from_this<CHttpSession>
 {
@@ -80,6 +86,9 @@ private:
 
     void Answer(std::size_t headLength)
     {
+        const std::size_t emptyLines = RequestFraming::EmptyLinesBefore(Data());
+        Consume(emptyLines);
+        headLength -= emptyLines;
         const std::string_view head = Data().substr(0, headLength);
         if (const int status = RequestFraming::CheckHead(head))
             return Send(ClosingErrorResponse(status));
@@ -93,11 +102,13 @@ private:
         const http::request<http::empty_body>& message = parser.get();
         if (message.version() != 11 && message.version() != 10)
             return Send(ClosingErrorResponse(505));
+        // The parsed head stays here while the route answers: the request reads its fields in place.
+        Route(message, headLength);
+    }
 
-        CRequest& request = m_request;
-        request.ClearHeaders();
-        for (const auto& field : message)
-            request.AddHeader(field.name_string(), field.value());
+    void Route(const http::request<http::empty_body>& message, std::size_t headLength)
+    {
+        CRequest request(message);
         request.isHead = message.method() == http::verb::head;
         request.http11 = message.version() == 11;
         request.keepAlive = message.keep_alive();
@@ -109,9 +120,9 @@ private:
         if (framing || carriesBody || m_connection.place.Count().Scarce())
             request.keepAlive = false;
         const bool upgrade = beast::websocket::is_upgrade(message);
-        const std::string_view method = message.method_string();
         std::string_view target = message.target();
-        std::optional<CHttpResponse> refusal = Check(method, target, framing, carriesBody && upgrade);
+        std::optional<CHttpResponse> refusal =
+            Check(request, message.method_string(), target, framing, carriesBody && upgrade);
         if (refusal)
             return Consume(headLength), Send(std::move(*refusal));
 
@@ -136,35 +147,42 @@ private:
     // What every request needs before its route's owner sees it: a head framed beyond doubt, GET
     // or HEAD, a loopback Host, and a target in origin form (or absolute form naming this server),
     // which it reduces to its path. An answer when the request goes no further.
-    std::optional<CHttpResponse> Check(std::string_view method, std::string_view& target, int framing,
-                                       bool bodyBeforeSocket) const
+    static std::optional<CHttpResponse> Check(const CRequest& request, std::string_view method,
+                                              std::string_view& target, int framing, bool bodyBeforeSocket)
     {
-        const CRequest& request = m_request;
         if (framing)
             return ErrorResponse(request, framing);
-        const char* pHost = request.Header("Host");
-        if (!pHost || request.CountHeaders("Host") > 1)
+        const auto host = request.Header(http::field::host);
+        if (!host || request.CountHeaders(http::field::host) > 1)
             return ErrorResponse(request, 400);
-        if (!HttpRules::IsLoopbackHost(pHost))
+        if (!HttpRules::IsLoopbackHost(std::string(*host).c_str()))
             return ErrorResponse(request, 403);
         static constexpr std::string_view Scheme = "http://";
         if (TextRules::StartsWithNoCase(target, Scheme))
         {
             const std::size_t pathAt = std::min(target.find_first_of("/?", Scheme.size()), target.size());
-            const std::string host(target.substr(Scheme.size(), pathAt - Scheme.size()));
-            if (!HttpRules::IsLoopbackHost(host.c_str()))
+            const std::string targetHost(target.substr(Scheme.size(), pathAt - Scheme.size()));
+            if (!HttpRules::IsLoopbackHost(targetHost.c_str()))
                 return ErrorResponse(request, 403);
             target.remove_prefix(pathAt);
             if (target.empty() || target[0] == '?')
                 return ErrorResponse(request, 400);
         }
         if (method == "OPTIONS" && target == "*") // a question about the server as a whole
-            return ErrorResponse(request, 200, "Allow", "GET, HEAD");
+            return Allowed(request, 200);
         if (method != "GET" && method != "HEAD")
-            return ErrorResponse(request, 405, "Allow", "GET, HEAD");
+            return Allowed(request, 405);
         if (bodyBeforeSocket)
             return ErrorResponse(request, 400); // a socket's frames would follow a body nobody reads
         return std::nullopt;
+    }
+
+    // An answer that names the methods served.
+    static CHttpResponse Allowed(const CRequest& request, int status)
+    {
+        CHttpResponse response = ErrorResponse(request, status);
+        response.set(http::field::allow, "GET, HEAD");
+        return response;
     }
 
     void Consume(std::size_t count) { m_connection.buffer.consume(count); }
@@ -172,63 +190,64 @@ private:
     void Send(CHttpResponse response)
     {
         m_response.emplace(std::move(response));
-        if (!m_response->KeepAlive())
+        if (!m_response->keep_alive())
             m_closeAfter = true;
-        if (!m_response->Source())
-        {
-            const std::array<net::const_buffer, 2> buffers{net::buffer(m_response->Head()),
-                                                           net::buffer(m_response->TextBody())};
-            return Write(buffers);
-        }
-        m_offset = m_response->First();
-        m_left = m_response->Length();
-        m_pPiece.reset(new char[static_cast<std::size_t>(std::min<std::int64_t>(m_left, PieceSize))]);
-        const std::size_t filled = FillPiece();
-        const std::array<net::const_buffer, 2> buffers{net::buffer(m_response->Head()),
-                                                       net::buffer(m_pPiece.get(), filled)};
-        Write(buffers);
+        WriteHead(*m_response, m_head);
+        m_position = 0;
+        SendBody(m_head);
     }
 
-    // Reads the next piece of the body; a source that ends early ends the connection after what
-    // it gave, so the client holds an exact prefix.
-    std::size_t FillPiece()
+    // The body from m_position on, after `before` (the head, while it has not gone out): text is
+    // written, a file's bytes are handed to the system. Each step waits at most the send timeout
+    // for the client to take more.
+    void SendBody(std::string_view before)
     {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(m_left, PieceSize));
-        std::size_t filled = 0;
-        while (filled < wanted)
+        const CAnswerBody::value_type& body = m_response->body();
+        const std::int64_t textLength = static_cast<std::int64_t>(body.text.size());
+        const std::int64_t size = (body.pFile ? body.length : 0) + textLength;
+        if (m_position >= size && before.empty())
+            return Done();
+        if (m_position >= size || (m_position >= body.textAt && m_position < body.textAt + textLength))
         {
-            const long long count = m_response->Source()->ReadAt(m_pPiece.get() + filled, wanted - filled, m_offset);
-            if (count <= 0)
-            {
-                m_left = 0;
-                m_closeAfter = true;
-                return filled;
-            }
-            filled += static_cast<std::size_t>(count);
-            m_offset += count;
+            const std::string_view text = std::string_view(body.text).substr(m_position - body.textAt);
+            m_position = std::max(m_position, body.textAt + textLength);
+            m_connection.stream.expires_after(m_routes.sendTimeout);
+            const std::array<net::const_buffer, 2> buffers{net::buffer(before.data(), before.size()),
+                                                           net::buffer(text.data(), text.size())};
+            return net::async_write(m_connection.stream, buffers,
+                                    beast::bind_front_handler(&CHttpSession::OnWritten, shared_from_this()));
         }
-        m_left -= static_cast<std::int64_t>(filled);
-        return filled;
-    }
-
-    template <class Buffers>
-    void Write(const Buffers& buffers)
-    {
-        m_connection.stream.expires_after(m_routes.sendTimeout);
-        net::async_write(m_connection.stream, buffers,
-                         beast::bind_front_handler(&CHttpSession::OnWritten, shared_from_this()));
+        const bool beforeText = m_position < body.textAt;
+        const std::int64_t end = beforeText ? body.textAt : size;
+        const std::int64_t offset = body.first + m_position - (beforeText ? 0 : textLength);
+        const std::int64_t length = end - m_position;
+        m_position = end;
+        FileSend::AsyncSend(m_connection.stream.socket(), before, *body.pFile, offset, length, m_routes.sendTimeout,
+                            [self = shared_from_this()](const beast::error_code& error) { self->OnFileSent(error); });
     }
 
     void OnWritten(beast::error_code error, std::size_t)
     {
         if (error)
             return; // a short write: the connection ends, the client holds an exact prefix
-        if (m_left > 0)
-        {
-            const std::size_t filled = FillPiece();
-            return Write(net::buffer(m_pPiece.get(), filled));
-        }
-        m_pPiece.reset();
+        SendBody({});
+    }
+
+    void OnFileSent(const beast::error_code& error)
+    {
+        // A file cut short while it was sent: the connection ends after what it gave, so the client
+        // holds an exact prefix and sees that it is short.
+        if (error == net::error::eof)
+            m_closeAfter = true;
+        else if (error)
+            return; // the client left or took nothing for too long: the connection ends
+        else
+            return SendBody({});
+        Done();
+    }
+
+    void Done()
+    {
         m_response.reset();
         if (!m_closeAfter)
             return ReadHead();
@@ -251,12 +270,10 @@ private:
 
     CConnection m_connection;
     const CRouteTable& m_routes;
-    CRequest m_request;
     std::chrono::steady_clock::time_point m_headDeadline;
     std::optional<CHttpResponse> m_response;
-    std::unique_ptr<char[]> m_pPiece;
-    std::int64_t m_offset = 0;
-    std::int64_t m_left = 0;
+    std::string m_head;
+    std::int64_t m_position = 0; // in the body
     bool m_closeAfter = false;
 };
 

@@ -1,14 +1,17 @@
 #pragma once
 
 // What the central check learned about a request, handed to the feature that owns its route so
-// that no feature parses the request again. Its header lines are copied once into one buffer of
-// NUL-terminated names and values, which a connection reuses from request to request.
+// that no feature parses the request again. Its fields are those Beast parsed, read in place: the
+// request is a view of the parsed head, which the connection holds while the route answers.
 
 #include "server/httprules/Target.h"
 
+#include <boost/beast/http/fields.hpp>
+
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace Corvan
 {
@@ -16,22 +19,32 @@ namespace Corvan
 class CRequest
 {
 public:
+    // A request of which nothing is known: no fields (an answer to a head that could not be read).
+    CRequest();
+    // Over the fields of a parsed head, which must outlive the request.
+    explicit CRequest(const boost::beast::http::fields& fields) : m_pFields(&fields) {}
+
     bool isHead = false;
     bool keepAlive = true;     // what the answer announces, and what happens after it
     bool http11 = true;        // else HTTP/1.0
     HttpRules::CTarget target; // decoded once, already checked
     std::string query;         // raw, without its '?'
 
-    void ClearHeaders();
-    void AddHeader(std::string_view name, std::string_view value);
-    // The value of the first header named `pName` (any case), or nullptr.
-    const char* Header(const char* pName) const;
-    // How many headers are named `pName`.
-    int CountHeaders(const char* pName) const;
+    // The value of the first field named `name` (any case), or none.
+    std::optional<std::string_view> Header(boost::beast::http::field name) const { return Find(m_pFields->find(name)); }
+    std::optional<std::string_view> Header(std::string_view name) const { return Find(m_pFields->find(name)); }
+    // How many fields are named `name`.
+    std::size_t CountHeaders(boost::beast::http::field name) const { return m_pFields->count(name); }
 
 private:
-    std::string m_text;                 // name NUL value NUL, header after header
-    std::vector<std::size_t> m_offsets; // where each name starts in m_text
+    std::optional<std::string_view> Find(boost::beast::http::fields::const_iterator at) const
+    {
+        if (at == m_pFields->end())
+            return std::nullopt;
+        return std::string_view(at->value().data(), at->value().size());
+    }
+
+    const boost::beast::http::fields* m_pFields;
 };
 
 } // namespace Corvan

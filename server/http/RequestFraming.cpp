@@ -14,6 +14,8 @@ namespace RequestFraming
 namespace
 {
 
+namespace http = boost::beast::http;
+
 // Digits only, optionally followed by blanks; false for a sign, a list, or more than fits.
 bool ParseLength(std::string_view text, std::int64_t& length)
 {
@@ -46,9 +48,18 @@ std::string_view LastCoding(std::string_view list)
 
 } // namespace
 
+std::size_t EmptyLinesBefore(std::string_view data)
+{
+    std::size_t at = 0;
+    while (data.compare(at, 2, "\r\n") == 0)
+        at += 2;
+    return at;
+}
+
 std::size_t HeadLength(std::string_view data)
 {
-    for (std::size_t at = data.find('\n'); at != std::string_view::npos; at = data.find('\n', at + 1))
+    for (std::size_t at = data.find('\n', EmptyLinesBefore(data)); at != std::string_view::npos;
+         at = data.find('\n', at + 1))
     {
         if (at + 1 < data.size() && data[at + 1] == '\n')
             return at + 2;
@@ -87,24 +98,26 @@ int CheckHead(std::string_view head)
 
 int CheckBodyLength(const CRequest& request)
 {
-    const int lengths = request.CountHeaders("Content-Length");
-    const int encodings = request.CountHeaders("Transfer-Encoding");
+    const std::size_t lengths = request.CountHeaders(http::field::content_length);
+    const std::size_t encodings = request.CountHeaders(http::field::transfer_encoding);
     std::int64_t length = 0;
-    if (lengths > 1 || (lengths == 1 && (encodings > 0 || !ParseLength(request.Header("Content-Length"), length))))
+    if (lengths > 1 ||
+        (lengths == 1 && (encodings > 0 || !ParseLength(*request.Header(http::field::content_length), length))))
         return 400;
     if (encodings > 1 ||
-        (encodings == 1 && !TextRules::EqualsNoCase(LastCoding(request.Header("Transfer-Encoding")), "chunked")))
+        (encodings == 1 &&
+         !TextRules::EqualsNoCase(LastCoding(*request.Header(http::field::transfer_encoding)), "chunked")))
         return 400;
     return 0;
 }
 
 bool CarriesBody(const CRequest& request)
 {
-    if (request.Header("Transfer-Encoding"))
+    if (request.Header(http::field::transfer_encoding))
         return true;
     std::int64_t length = 0;
-    const char* pLength = request.Header("Content-Length");
-    return pLength && (!ParseLength(pLength, length) || length > 0);
+    const auto contentLength = request.Header(http::field::content_length);
+    return contentLength && (!ParseLength(*contentLength, length) || length > 0);
 }
 
 } // namespace RequestFraming

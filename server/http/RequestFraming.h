@@ -20,8 +20,12 @@ namespace RequestFraming
 constexpr std::size_t MaxHeadSize = 16 * 1024;
 constexpr int MaxHeaderLines = 64;
 
-// The length of the head at the start of `data`, through the blank line that ends it (CRLF or a
-// bare LF); 0 while that line has not arrived.
+// The length of the empty lines (CRLF) at the start of `data`, which may come before a request
+// line and are skipped (RFC 9112 2.2).
+std::size_t EmptyLinesBefore(std::string_view data);
+
+// The length of the head at the start of `data`, the empty lines before it included, through the
+// blank line that ends it (CRLF or a bare LF); 0 while that line has not arrived.
 std::size_t HeadLength(std::string_view data);
 
 // 0 when every line of the complete `head` ends in CRLF, no line is folded and at most

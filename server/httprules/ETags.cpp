@@ -1,6 +1,7 @@
 #include "server/httprules/ETags.h"
 
 #include "server/httprules/TextRules.h"
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -17,27 +18,23 @@ std::string MakeETag(std::uint64_t fileId, std::int64_t size, std::int64_t mtime
     return buffer;
 }
 
-bool ETagListMatches(const char* pIfNoneMatch, const std::string& etag)
+bool ETagListMatches(std::string_view ifNoneMatch, const std::string& etag)
 {
-    const char* p = pIfNoneMatch;
-    while (*p)
+    std::string_view list = ifNoneMatch;
+    while (!list.empty())
     {
-        TextRules::SkipSpaces(p);
-        if (*p == '*')
+        TextRules::SkipSpaces(list);
+        if (!list.empty() && list[0] == '*')
             return true;
-        if (p[0] == 'W' && p[1] == '/')
-            p += 2;
-        const char* pBegin = p;
-        while (*p && *p != ',')
-            ++p;
-        const char* pEnd = p;
-        while (pEnd != pBegin && (pEnd[-1] == ' ' || pEnd[-1] == '\t'))
-            --pEnd;
-        if (static_cast<std::size_t>(pEnd - pBegin) == etag.size() &&
-            etag.compare(0, etag.size(), pBegin, etag.size()) == 0)
+        if (list.size() >= 2 && list[0] == 'W' && list[1] == '/')
+            list.remove_prefix(2);
+        const std::size_t comma = std::min(list.find(','), list.size());
+        std::string_view tag = list.substr(0, comma);
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
+            tag.remove_suffix(1);
+        if (tag == etag)
             return true;
-        if (*p == ',')
-            ++p;
+        list.remove_prefix(std::min(comma + 1, list.size()));
     }
     return false;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Corvan
 {
@@ -15,7 +16,7 @@ namespace HttpRules
 std::string MakeETag(std::uint64_t fileId, std::int64_t size, std::int64_t mtimeSeconds, std::int64_t mtimeNanoseconds);
 
 // True when an If-None-Match value ("*" or a list of tags, weak or strong) matches `etag`.
-bool ETagListMatches(const char* pIfNoneMatch, const std::string& etag);
+bool ETagListMatches(std::string_view ifNoneMatch, const std::string& etag);
 
 } // namespace HttpRules
 } // namespace Corvan

@@ -51,12 +51,18 @@ void FormatHttpDate(std::int64_t secondsSinceEpoch, char* pBuffer)
                   static_cast<int>(secondsOfDay / 60 % 60), static_cast<int>(secondsOfDay % 60));
 }
 
-bool ParseHttpDate(const char* pText, std::int64_t& secondsSinceEpoch)
+bool ParseHttpDate(std::string_view text, std::int64_t& secondsSinceEpoch)
 {
+    // The date with a few blanks around it fits; a NUL would end the text early for sscanf.
+    char buffer[64];
+    if (text.size() >= sizeof buffer || text.find('\0') != std::string_view::npos)
+        return false;
+    text.copy(buffer, text.size());
+    buffer[text.size()] = '\0';
+    const char* pText = buffer;
     char weekday[4] = {}, monthName[4] = {};
     int day = 0, year = 0, hour = 0, minute = 0, second = 0, consumed = 0;
-    if (!pText ||
-        std::sscanf(pText, "%3s, %2d %3s %4d %2d:%2d:%2d GMT%n", weekday, &day, monthName, &year, &hour, &minute,
+    if (std::sscanf(pText, "%3s, %2d %3s %4d %2d:%2d:%2d GMT%n", weekday, &day, monthName, &year, &hour, &minute,
                     &second, &consumed) != 7 ||
         consumed == 0 || pText[consumed] != '\0')
         return false;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace Corvan
 {
@@ -14,7 +15,7 @@ namespace HttpRules
 void FormatHttpDate(std::int64_t secondsSinceEpoch, char* pBuffer);
 constexpr std::size_t HttpDateSize = 40;
 // Parses the IMF-fixdate form above; false for anything else.
-bool ParseHttpDate(const char* pText, std::int64_t& secondsSinceEpoch);
+bool ParseHttpDate(std::string_view text, std::int64_t& secondsSinceEpoch);
 
 } // namespace HttpRules
 } // namespace Corvan

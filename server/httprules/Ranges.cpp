@@ -11,47 +11,47 @@ namespace HttpRules
 namespace
 {
 
-// Parses up to 18 decimal digits (no overflow); advances pText past them.
-bool ParseNumber(const char*& pText, std::int64_t& value)
+// Parses up to 18 decimal digits (no overflow) at the start of `text` and takes them off it.
+bool ParseNumber(std::string_view& text, std::int64_t& value)
 {
     value = 0;
-    int digits = 0;
-    while (std::isdigit(static_cast<unsigned char>(*pText)))
+    std::size_t digits = 0;
+    for (; digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])); ++digits)
     {
-        if (++digits > 18)
+        if (digits == 18)
             return false;
-        value = value * 10 + (*pText - '0');
-        ++pText;
+        value = value * 10 + (text[digits] - '0');
     }
+    text.remove_prefix(digits);
     return digits > 0;
 }
 
 } // namespace
 
-ERange ParseRange(const char* pRange, std::int64_t size, std::int64_t& first, std::int64_t& last)
+ERange ParseRange(std::string_view range, std::int64_t size, std::int64_t& first, std::int64_t& last)
 {
-    const char* p = pRange;
-    TextRules::SkipSpaces(p);
-    if (!TextRules::StartsWithNoCase(p, "bytes="))
+    TextRules::SkipSpaces(range);
+    if (!TextRules::StartsWithNoCase(range, "bytes="))
         return ERange::Whole;
-    p += 6;
-    TextRules::SkipSpaces(p);
+    range.remove_prefix(6);
+    TextRules::SkipSpaces(range);
     std::int64_t start = -1, end = -1;
-    if (*p == '-')
+    if (!range.empty() && range[0] == '-')
     {
-        ++p;
-        if (!ParseNumber(p, end))
+        range.remove_prefix(1);
+        if (!ParseNumber(range, end))
             return ERange::Whole;
     }
     else
     {
-        if (!ParseNumber(p, start) || *p++ != '-')
+        if (!ParseNumber(range, start) || range.empty() || range[0] != '-')
             return ERange::Whole;
-        if (std::isdigit(static_cast<unsigned char>(*p)) && !ParseNumber(p, end))
+        range.remove_prefix(1);
+        if (!range.empty() && std::isdigit(static_cast<unsigned char>(range[0])) && !ParseNumber(range, end))
             return ERange::Whole;
     }
-    TextRules::SkipSpaces(p);
-    if (*p != '\0') // a list of ranges, or trailing garbage
+    TextRules::SkipSpaces(range);
+    if (!range.empty()) // a list of ranges, or trailing garbage
         return ERange::Whole;
     if (start < 0) // suffix: the last `end` bytes
     {

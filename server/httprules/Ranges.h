@@ -3,6 +3,7 @@
 // Which part of a file a Range header asks for.
 
 #include <cstdint>
+#include <string_view>
 
 namespace Corvan
 {
@@ -18,7 +19,7 @@ enum class ERange
 
 // Reads a Range header for a file of `size` bytes. Single ranges only ("N-M", "N-", "-N"); a list
 // or a malformed header is ignored as the standard allows.
-ERange ParseRange(const char* pRange, std::int64_t size, std::int64_t& first, std::int64_t& last);
+ERange ParseRange(std::string_view range, std::int64_t size, std::int64_t& first, std::int64_t& last);
 
 } // namespace HttpRules
 } // namespace Corvan

@@ -48,6 +48,13 @@ inline bool ContainsNoCase(std::string_view text, std::string_view word)
     return false;
 }
 
+// Takes blanks and tabs off the start of `text`.
+inline void SkipSpaces(std::string_view& text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+}
+
 // Moves `pText` past blanks and tabs.
 inline void SkipSpaces(const char*& pText)
 {

@@ -22,17 +22,19 @@ namespace
 {
 
 // A handshake key as RFC 6455 has it: 16 bytes in base64.
-bool IsSocketKey(const char* pKey)
+bool IsSocketKey(std::optional<std::string_view> key)
 {
     static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    if (!pKey || std::strlen(pKey) != 24 || std::strcmp(pKey + 22, "==") != 0)
+    if (!key || key->size() != 24 || key->substr(22) != "==")
         return false;
-    return std::all_of(pKey, pKey + 22, [](char c) { return c && std::strchr(Alphabet, c) != nullptr; });
+    return std::all_of(key->begin(), key->begin() + 22,
+                       [](char c) { return c && std::strchr(Alphabet, c) != nullptr; });
 }
 
+// An upgrade request that gets no socket: the connection ends after the answer.
 CHttpResponse Refusal(int status)
 {
-    return ClosingErrorResponse(status);
+    return ErrorResponse(CRequest(), status, true);
 }
 
 } // namespace
@@ -46,7 +48,8 @@ struct CLiveReload::CTimers
 };
 
 CLiveReload::CLiveReload(std::string strRoot, int port, boost::asio::io_context& loop)
-    : m_strRoot(std::move(strRoot)), m_port(port), m_loop(loop), m_pTimers(std::make_unique<CTimers>(loop))
+    : m_strRoot(std::move(strRoot)), m_port(port), m_loop(loop), m_pTimers(std::make_unique<CTimers>(loop)),
+      m_maxSockets(TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets))
 {
 }
 
@@ -59,15 +62,9 @@ void CLiveReload::AddRoutes(CRouteTable& table)
 {
     table.routes.push_back({LiveReloadScript::ScriptPath, &LiveReloadScript::Answer, nullptr});
     // The socket's name asked for without a proper upgrade.
-    table.routes.push_back({LiveReloadScript::SocketPath,
-                            [](const CRequest& request)
-                            {
-                                CRequest closing = request;
-                                closing.keepAlive = false;
-                                return ErrorResponse(closing, 400);
-                            },
-                            [this](const CRequest& request, CConnection&& connection)
-                            { OnUpgrade(request, std::move(connection)); }});
+    table.routes.push_back(
+        {LiveReloadScript::SocketPath, [](const CRequest& request) { return ErrorResponse(request, 400, true); },
+         [this](const CRequest& request, CConnection&& connection) { OnUpgrade(request, std::move(connection)); }});
 }
 
 CPageTag CLiveReload::PageTag() const
@@ -118,9 +115,10 @@ bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
 
 void CLiveReload::OnUpgrade(const CRequest& request, CConnection&& connection)
 {
-    if (!IsSocketKey(request.Header("Sec-WebSocket-Key")))
+    if (!IsSocketKey(request.Header(boost::beast::http::field::sec_websocket_key)))
         return CLiveSockets::Refuse(std::move(connection), Refusal(400));
-    if (!IsOwnOrigin(request.Header("Origin"), m_port))
+    const auto origin = request.Header(boost::beast::http::field::origin);
+    if (!origin || !IsOwnOrigin(std::string(*origin).c_str(), m_port))
         return CLiveSockets::Refuse(std::move(connection), Refusal(403)); // another site's page may not listen
     if (m_waitForScan)
         return m_waiting.push_back(std::move(connection));
@@ -131,8 +129,7 @@ void CLiveReload::Admit(CConnection&& connection)
 {
     if (!m_active)
         return CLiveSockets::Refuse(std::move(connection), Refusal(404)); // live reload has ended
-    static const std::size_t maxSockets = TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets);
-    if (m_sockets.Count() >= maxSockets)
+    if (m_sockets.Count() >= m_maxSockets)
         return CLiveSockets::Refuse(std::move(connection), Refusal(503));
     m_sockets.Open(std::move(connection), m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string());
 }

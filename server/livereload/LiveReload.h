@@ -83,6 +83,7 @@ private:
     int m_port;
     boost::asio::io_context& m_loop;
     std::unique_ptr<CTimers> m_pTimers;
+    std::size_t m_maxSockets;
     CSiteRules* m_pSiteRules = nullptr;
     bool m_siteRulesChanged = false;
     bool m_active = true;

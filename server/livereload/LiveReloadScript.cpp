@@ -137,23 +137,22 @@ const char* Tag()
 
 CHttpResponse Answer(const CRequest& request)
 {
-    CHttpResponse response(request, 200);
-    response.Add("Content-Type", "text/javascript; charset=utf-8");
+    CHttpResponse response = NewResponse(request, 200);
+    response.set(boost::beast::http::field::content_type, "text/javascript; charset=utf-8");
     // A page that requires it of what it loads (Cross-Origin-Embedder-Policy: require-corp in the
     // site's _headers) still runs the script; its socket is not subject to that policy.
-    response.Add("Cross-Origin-Resource-Policy", "same-origin");
-    response.Add("Content-Length", static_cast<std::int64_t>(sizeof ScriptText - 1));
-    response.SetBody(std::string(ScriptText, sizeof ScriptText - 1));
+    response.set("Cross-Origin-Resource-Policy", "same-origin");
+    SetText(response, std::string(ScriptText, sizeof ScriptText - 1));
     return response;
 }
 
 bool IsNavigation(const CRequest& request)
 {
-    if (const char* pDestination = request.Header("Sec-Fetch-Dest"))
-        return TextRules::EqualsNoCase(pDestination, "document") || TextRules::EqualsNoCase(pDestination, "iframe") ||
-               TextRules::EqualsNoCase(pDestination, "frame");
-    const char* pAccept = request.Header("Accept");
-    return pAccept && TextRules::ContainsNoCase(pAccept, "text/html");
+    if (const auto destination = request.Header("Sec-Fetch-Dest"))
+        return TextRules::EqualsNoCase(*destination, "document") || TextRules::EqualsNoCase(*destination, "iframe") ||
+               TextRules::EqualsNoCase(*destination, "frame");
+    const auto accept = request.Header(boost::beast::http::field::accept);
+    return accept && TextRules::ContainsNoCase(*accept, "text/html");
 }
 
 } // namespace LiveReloadScript

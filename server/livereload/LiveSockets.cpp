@@ -157,8 +157,8 @@ public:
     void Send()
     {
         m_stream.expires_after(std::chrono::seconds(5));
-        const std::array<net::const_buffer, 2> buffers{net::buffer(m_response.Head()),
-                                                       net::buffer(m_response.TextBody())};
+        WriteHead(m_response, m_head);
+        const std::array<net::const_buffer, 2> buffers{net::buffer(m_head), net::buffer(m_response.body().text)};
         net::async_write(m_stream, buffers,
                          [self = shared_from_this()](beast::error_code, std::size_t)
                          {
@@ -171,6 +171,7 @@ private:
     beast::tcp_stream m_stream;
     CConnectionPlace m_place;
     CHttpResponse m_response;
+    std::string m_head;
 };
 
 } // namespace

@@ -131,9 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         ReplaceAll(value, "$DATE", lastModified);
         headers.emplace_back(line.substr(0, colon), value);
     }
-    CRequest request;
+    boost::beast::http::fields fields;
     for (const auto& header : headers)
-        request.AddHeader(header.first, header.second);
+        fields.insert(header.first, header.second);
+    const CRequest request(fields);
     const char* pRange = Header(headers, "Range");
     const char* pIfRange = Header(headers, "If-Range");
     const char* pIfNoneMatch = Header(headers, "If-None-Match");

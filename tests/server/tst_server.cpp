@@ -114,7 +114,8 @@ void TestServer::initTestCase()
     WriteFile(m_strSite + "/app/asset.js", "asset");
     WriteFile(m_strSite + "/_redirects", "/old /sub/page.html?from=old 302\n/app/* /index.html 200\n"
                                          "/gone /sub/page.html 404\n/peek/* /_redirects 200\n");
-    WriteFile(m_strSite + "/_headers", "/sub/*\n  X-Site: sub\n  Content-Length: 1\n");
+    WriteFile(m_strSite + "/_headers",
+              "/sub/*\n  X-Site: sub\n  Content-Length: 1\n  Set-Cookie: a=1\n  Set-Cookie: b=2\n");
     QVERIFY(m_server.Start(m_strSite));
     QVERIFY(m_server.Errors().contains("_headers line 3: Content-Length is set by the server alone"));
 }
@@ -418,6 +419,9 @@ void TestServer::framing_data()
                                       << QByteArray("Request Header Fields Too Large") << false;
     QTest::newRow("OPTIONS *") << false << QByteArray("OPTIONS * HTTP/1.1\r\nHost: localhost\r\n\r\n") << 200
                                << QByteArray("OK") << true;
+    QTest::newRow("empty lines before") << false << "\r\n\r\n" + get("") << 200 << QByteArray("OK") << true;
+    QTest::newRow("only empty lines") << false << QByteArray(16386, '\n').replace("\n", "\r\n") << 431
+                                      << QByteArray("Request Header Fields Too Large") << false;
 }
 
 void TestServer::framing()
@@ -765,8 +769,10 @@ void TestServer::largeFiles()
 void TestServer::stalledReaderGetsAnExactPrefix_data()
 {
     QTest::addColumn<QString>("sendTimeoutMs"); // empty: the server's own (a minute)
-    QTest::newRow("pause within the send timeout") << QString();
-    QTest::newRow("pause past the send timeout") << QString("1000");
+    QTest::addColumn<bool>("cutShort");         // the file loses its second half during the pause
+    QTest::newRow("pause within the send timeout") << QString() << false;
+    QTest::newRow("pause past the send timeout") << QString("1000") << false;
+    QTest::newRow("file cut short during the pause") << QString() << true;
 }
 
 void TestServer::stalledReaderGetsAnExactPrefix()
@@ -775,6 +781,7 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     // the send timeout costs nothing; past it the download may end early, but what arrived is the
     // file's start, and a resume with Range and If-Range completes it exactly.
     QFETCH(QString, sendTimeoutMs);
+    QFETCH(bool, cutShort);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!sendTimeoutMs.isEmpty())
         environment.insert("CORVAN_TEST_SEND_TIMEOUT_MS", sendTimeoutMs);
@@ -792,6 +799,7 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     socket.write(Request("/video.bin"));
     QVERIFY(socket.waitForReadyRead(TimeoutMs));
     QTest::qWait(3000); // the pause itself
+    QVERIFY(!cutShort || QFile::resize(m_strSite + "/video.bin", content.size() / 2));
     socket.setReadBufferSize(0);
     QByteArray received;
     QElapsedTimer timer;
@@ -809,9 +817,10 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     const QByteArray etag = received.mid(received.indexOf("ETag: ") + 6).split('\r').value(0);
     const QByteArray body = received.mid(headEnd + 4);
     QVERIFY2(content.startsWith(body), qPrintable(QString("%1 bytes are not the file's start").arg(body.size())));
-    QCOMPARE(body.size() < content.size(), !sendTimeoutMs.isEmpty());
+    QCOMPARE(body.size() < content.size(), !sendTimeoutMs.isEmpty() || cutShort);
+    QVERIFY(!cutShort || (body.size() <= content.size() / 2 && socket.state() != QAbstractSocket::ConnectedState));
 
-    if (body.size() < content.size())
+    if (body.size() < content.size() && !cutShort)
     {
         const Response rest = server.Get("/video.bin", "Range: bytes=" + QByteArray::number(body.size()) +
                                                            "-\r\nIf-Range: " + etag + "\r\n");
@@ -996,6 +1005,7 @@ void TestServer::folders()
     QVERIFY(!response.body.contains("X-Site") && !response.body.contains("/old"));
     // The site's _headers: on files, listings and redirects below /sub alone.
     QCOMPARE(response.header("X-Site"), QByteArray(target.startsWith("/sub") ? "sub" : ""));
+    QCOMPARE(response.headers.values("set-cookie").size(), target.startsWith("/sub") ? 2 : 0);
 }
 
 void TestServer::listing()

@@ -20,9 +20,9 @@ constexpr int TimeoutMs = 5000;
 
 struct Response
 {
-    int status = 0;                       // 0: the connection closed (or timed out) without an answer
-    QByteArray reason;                    // the status line's words after the code
-    QMap<QByteArray, QByteArray> headers; // lower-case names
+    int status = 0;                            // 0: the connection closed (or timed out) without an answer
+    QByteArray reason;                         // the status line's words after the code
+    QMultiMap<QByteArray, QByteArray> headers; // lower-case names
     QByteArray body;
     QByteArray header(const char* name) const { return headers.value(QByteArray(name).toLower()); }
 };
