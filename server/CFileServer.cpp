@@ -50,6 +50,7 @@ struct CFileServer::CImpl
     {
     }
 
+    bool SetPlaces(std::string& strError);
     void Accept();
     void StopOnLoop();
 
@@ -59,7 +60,7 @@ struct CFileServer::CImpl
     net::steady_timer backOff;
     net::steady_timer stopTimer;
     net::executor_work_guard<net::io_context::executor_type> work;
-    std::shared_ptr<CConnectionCount> pCount = std::make_shared<CConnectionCount>();
+    std::shared_ptr<CConnectionPlaces> pPlaces;
     bool waitingForPlace = false;
     bool stopping = false;
     CSiteRules siteRules;
@@ -69,12 +70,37 @@ struct CFileServer::CImpl
     std::thread thread;
 };
 
+bool CFileServer::CImpl::SetPlaces(std::string& strError)
+{
+    // Each connection holds a descriptor, and one more while it sends a file; what is kept back
+    // serves the files, the folder watcher and the loop itself. A file that cannot be opened for
+    // want of one gets 503, never a wrong 404.
+    const long long free = FileLimit::Free();
+    const long long cap = free - std::clamp<long long>(free / 4, 8, 64);
+    if (cap < 4)
+    {
+        strError = "too few file descriptors are left to serve (see ulimit -n)";
+        return false;
+    }
+    const std::size_t testCap =
+        std::min<std::size_t>(TestLimits::FromEnvironment("CORVAN_TEST_MAX_CONNECTIONS", INT_MAX), INT_MAX);
+    pPlaces = std::make_shared<CConnectionPlaces>(
+        static_cast<int>(std::clamp<long long>(cap, 1, static_cast<long long>(testCap))));
+    pPlaces->onRoom = [this]
+    {
+        if (std::exchange(waitingForPlace, false))
+            Accept();
+    };
+    return true;
+}
+
 void CFileServer::CImpl::Accept()
 {
     if (stopping)
         return;
-    // Past the cap new clients wait in the listening socket's backlog, and old ones keep theirs.
-    if (pCount->open >= pCount->cap)
+    // With every place taken and none that a waiting connection could give up (all are answering
+    // or live pages), new clients wait in the listening socket's backlog.
+    if (!pPlaces->HasRoom())
     {
         waitingForPlace = true;
         return;
@@ -97,10 +123,16 @@ void CFileServer::CImpl::Accept()
             }
             if (!error)
             {
+                // Past the cap a newcomer takes the place of the connection that has waited
+                // longest; one let in over the cap before (its waiting connection began an answer
+                // meanwhile) is made up for here too.
+                while (pPlaces->Open() >= pPlaces->Cap() && pPlaces->FreeOne())
+                {
+                }
                 boost::system::error_code ignored;
                 // Without it keep-alive answers wait for Nagle's delayed ACK.
                 socket.set_option(tcp::no_delay(true), ignored);
-                ServeHttp(std::move(socket), CConnectionPlace(pCount), routes);
+                ServeHttp(std::move(socket), CConnectionPlace(pPlaces), routes);
             }
             Accept();
         });
@@ -109,7 +141,7 @@ void CFileServer::CImpl::Accept()
 void CFileServer::CImpl::StopOnLoop()
 {
     stopping = true;
-    pCount->onFree = nullptr;
+    pPlaces->onRoom = nullptr;
     boost::system::error_code ignored;
     acceptor.close(ignored);
     backOff.cancel();
@@ -130,22 +162,8 @@ bool CFileServer::Start(int port, std::string& strError)
 {
     m_pImpl = std::make_unique<CImpl>(m_strRoot);
     CImpl& impl = *m_pImpl;
-    // Each connection holds a descriptor, and one more while it sends a file; what is kept back
-    // serves the files, the folder watcher and the loop itself. A file that cannot be opened for
-    // want of one gets 503, never a wrong 404.
-    const long long free = FileLimit::Free();
-    const long long cap = free - std::clamp<long long>(free / 4, 8, 64);
-    if (cap < 4)
-    {
-        strError = "too few file descriptors are left to serve (see ulimit -n)";
+    if (!impl.SetPlaces(strError))
         return false;
-    }
-    impl.pCount->cap = static_cast<int>(std::min<long long>(cap, INT_MAX));
-    impl.pCount->onFree = [&impl]
-    {
-        if (std::exchange(impl.waitingForPlace, false))
-            impl.Accept();
-    };
     for (auto [pName, pTimeout] : {std::pair("CORVAN_TEST_SEND_TIMEOUT_MS", &impl.routes.sendTimeout),
                                    std::pair("CORVAN_TEST_HEAD_TIMEOUT_MS", &impl.routes.headTimeout)})
         *pTimeout =

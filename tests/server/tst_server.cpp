@@ -899,9 +899,10 @@ void TestServer::outOfDescriptors()
     const long long used = cpuTicks() - before;
     QVERIFY2(used * 1000 / sysconf(_SC_CLK_TCK) < 200, qPrintable(QString("%1 ticks of CPU in 1 s").arg(used)));
 
-    for (int i = 0; i < 5; ++i)
+    // The newest clients: the oldest gave their places to later ones.
+    for (int i = 35; i < 40; ++i)
         clients[i]->write(Request("/r.bin"));
-    for (int i = 0; i < 5; ++i)
+    for (int i = 35; i < 40; ++i)
     {
         const int status = ReadResponse(*clients[i]).status;
         QVERIFY2(status == 200 || status == 503, qPrintable(QString("client %1: %2").arg(i).arg(status)));
