@@ -75,6 +75,7 @@ private slots:
     void largeFiles();
     void stalledReaderGetsAnExactPrefix_data();
     void stalledReaderGetsAnExactPrefix();
+    void slowAndIdleClientsLeaveRoom_data();
     void slowAndIdleClientsLeaveRoom();
     void raisesOpenFileLimit();
     void outOfDescriptors();
@@ -765,8 +766,11 @@ void TestServer::largeFiles()
 void TestServer::stalledReaderGetsAnExactPrefix_data()
 {
     QTest::addColumn<QString>("sendTimeoutMs"); // empty: the server's own (a minute)
-    QTest::newRow("pause within the send timeout") << QString();
-    QTest::newRow("pause past the send timeout") << QString("1000");
+    QTest::addColumn<bool>("headBehind");       // the next head's first bytes came with the request
+    QTest::newRow("pause within the send timeout") << QString() << false;
+    QTest::newRow("pause past the send timeout") << QString("1000") << false;
+    // Its time starts when the download ends, not when its bytes came in.
+    QTest::newRow("pause past a pipelined head's time") << QString() << true;
 }
 
 void TestServer::stalledReaderGetsAnExactPrefix()
@@ -775,9 +779,12 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     // the send timeout costs nothing; past it the download may end early, but what arrived is the
     // file's start, and a resume with Range and If-Range completes it exactly.
     QFETCH(QString, sendTimeoutMs);
+    QFETCH(bool, headBehind);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!sendTimeoutMs.isEmpty())
         environment.insert("CORVAN_TEST_SEND_TIMEOUT_MS", sendTimeoutMs);
+    environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "1000");
+    const QByteArray nextHead = Request("/index.html");
     Server server;
     QVERIFY(server.Start(m_strSite, {"--no-live-reload"}, environment));
     QByteArray content(24 * 1024 * 1024, Qt::Uninitialized);
@@ -789,7 +796,7 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     socket.setReadBufferSize(4096); // Qt stops taking bytes from the kernel, so the server's sends stall
     socket.connectToHost(QHostAddress::LocalHost, server.port);
     QVERIFY(socket.waitForConnected(TimeoutMs));
-    socket.write(Request("/video.bin"));
+    socket.write(Request("/video.bin") + (headBehind ? nextHead.left(10) : QByteArray()));
     QVERIFY(socket.waitForReadyRead(TimeoutMs));
     QTest::qWait(3000); // the pause itself
     socket.setReadBufferSize(0);
@@ -810,6 +817,11 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     const QByteArray body = received.mid(headEnd + 4);
     QVERIFY2(content.startsWith(body), qPrintable(QString("%1 bytes are not the file's start").arg(body.size())));
     QCOMPARE(body.size() < content.size(), !sendTimeoutMs.isEmpty());
+    if (headBehind)
+    {
+        socket.write(nextHead.mid(10));
+        QCOMPARE(ReadResponse(socket).body, QByteArray("<h1>home</h1>"));
+    }
 
     if (body.size() < content.size())
     {
@@ -821,13 +833,24 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     QFile::remove(m_strSite + "/video.bin");
 }
 
+void TestServer::slowAndIdleClientsLeaveRoom_data()
+{
+    QTest::addColumn<QString>("maxConnections"); // empty: as many as the open-file limit allows
+    QTest::newRow("room for all") << QString();
+    // Each newcomer takes the place of the connection that has waited longest for a request.
+    QTest::newRow("past the cap") << QString("8");
+}
+
 void TestServer::slowAndIdleClientsLeaveRoom()
 {
     // Connections that never send a request, and some that send half a head and stop. Beside them
     // a new request is answered at once (the bound is generous); a half head ends its connection
     // when the head's time is up, while an idle connection may wait longer.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QFETCH(QString, maxConnections);
     environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "1000");
+    if (!maxConnections.isEmpty())
+        environment.insert("CORVAN_TEST_MAX_CONNECTIONS", maxConnections);
     Server server;
     QVERIFY(server.Start(m_strSite, {}, environment));
     std::vector<std::unique_ptr<QTcpSocket>> clients;
@@ -849,7 +872,10 @@ void TestServer::slowAndIdleClientsLeaveRoom()
     QCOMPARE(response.status, 200);
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
     QTRY_COMPARE_WITH_TIMEOUT(clients[1]->state(), QAbstractSocket::UnconnectedState, TimeoutMs);
-    QCOMPARE(clients[0]->state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        clients[0]->state(),
+        maxConnections.isEmpty() ? QAbstractSocket::ConnectedState : QAbstractSocket::UnconnectedState, TimeoutMs);
+    QCOMPARE(clients[count - 2]->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestServer::raisesOpenFileLimit()
