@@ -14,6 +14,11 @@ bool CConnectionPlaces::FreeOne()
     // cancelled: the descriptor is closed here, and each newcomer costs exactly one connection.
     pPlace->m_counted = false;
     --m_open;
+    // A reset, not a close: a client that never asked for anything is owed no goodbye, and a
+    // server that took thousands of places a second would fill the kernel with sockets in
+    // TIME_WAIT.
+    boost::system::error_code ignored;
+    stream.socket().set_option(boost::asio::socket_base::linger(true, 0), ignored);
     stream.close();
     return true;
 }
