@@ -872,10 +872,15 @@ void TestServer::slowAndIdleClientsLeaveRoom()
     QCOMPARE(response.status, 200);
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
     QTRY_COMPARE_WITH_TIMEOUT(clients[1]->state(), QAbstractSocket::UnconnectedState, TimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        clients[0]->state(),
-        maxConnections.isEmpty() ? QAbstractSocket::ConnectedState : QAbstractSocket::UnconnectedState, TimeoutMs);
-    QCOMPARE(clients[count - 2]->state(), QAbstractSocket::ConnectedState);
+    // While there is room every idle client keeps its connection; past the cap no more than there
+    // are places.
+    const auto stillOpen = [&clients]
+    {
+        return std::count_if(clients.begin(), clients.end(),
+                             [](const auto& pClient) { return pClient->state() == QAbstractSocket::ConnectedState; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        maxConnections.isEmpty() ? stillOpen() == count / 2 : stillOpen() <= maxConnections.toInt(), TimeoutMs);
 }
 
 void TestServer::raisesOpenFileLimit()
@@ -925,10 +930,15 @@ void TestServer::outOfDescriptors()
     const long long used = cpuTicks() - before;
     QVERIFY2(used * 1000 / sysconf(_SC_CLK_TCK) < 200, qPrintable(QString("%1 ticks of CPU in 1 s").arg(used)));
 
-    // The newest clients: the oldest gave their places to later ones.
-    for (int i = 35; i < 40; ++i)
-        clients[i]->write(Request("/r.bin"));
-    for (int i = 35; i < 40; ++i)
+    // New clients that ask at once: idle ones give up their places to them.
+    for (int i = 40; i < 45; ++i)
+    {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(clients.back()->waitForConnected(TimeoutMs));
+        clients.back()->write(Request("/r.bin"));
+    }
+    for (int i = 40; i < 45; ++i)
     {
         const int status = ReadResponse(*clients[i]).status;
         QVERIFY2(status == 200 || status == 503, qPrintable(QString("client %1: %2").arg(i).arg(status)));
