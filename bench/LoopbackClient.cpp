@@ -132,6 +132,30 @@ int Connect(int port, Clock::time_point deadline, int receiveBuffer)
     return -1;
 }
 
+std::vector<int> ConnectMany(int port, int count, int receiveBuffer)
+{
+    std::vector<int> fds;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(40);
+    constexpr int Batch = 250;
+    for (int first = 0; first < count && MsLeft(deadline) > 0; first += Batch)
+    {
+        const std::size_t begin = fds.size();
+        for (int i = first; i < std::min(count, first + Batch); ++i)
+            fds.push_back(StartConnect(port, receiveBuffer));
+        const Clock::time_point batchDeadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(2000));
+        for (std::size_t i = begin; i < fds.size(); ++i)
+        {
+            if (fds[i] >= 0 && !(WaitFor(fds[i], POLLOUT, batchDeadline) && IsConnected(fds[i])))
+            {
+                close(fds[i]);
+                fds[i] = -1;
+            }
+        }
+    }
+    fds.resize(static_cast<std::size_t>(count), -1);
+    return fds;
+}
+
 bool SendAll(int fd, const std::string& data, Clock::time_point deadline)
 {
     std::size_t sent = 0;

@@ -42,6 +42,9 @@ bool WaitFor(int fd, short events, Clock::time_point deadline);
 bool IsConnected(int fd);
 // A connected socket, or -1.
 int Connect(int port, Clock::time_point deadline, int receiveBuffer = 0);
+// `count` connections, -1 for each that could not be made. In batches: a burst of 10,000 SYNs
+// overflows any backlog and measures the kernel's retries.
+std::vector<int> ConnectMany(int port, int count, int receiveBuffer = 0);
 bool SendAll(int fd, const std::string& data, Clock::time_point deadline);
 // Appends what the socket has now; false once it has ended.
 bool ReadAvailable(int fd, std::string& buffer);

@@ -139,54 +139,9 @@ double WaitForMessages(std::vector<CLiveSocket*> sockets, Clock::time_point star
 int Idle(int port, int count, const std::string& target, const std::vector<int>& pids)
 {
     const int socketsBefore = CountSockets(pids);
-    std::vector<int> fds;
-    std::vector<bool> connected;
-    // In batches: a burst of 10,000 SYNs overflows any backlog and measures the kernel's retries.
-    const Clock::time_point connectDeadline = Clock::now() + std::chrono::seconds(40);
-    constexpr int Batch = 250;
-    int made = 0;
     const Clock::time_point connectStart = Clock::now();
-    for (int first = 0; first < count && MsLeft(connectDeadline) > 0; first += Batch)
-    {
-        const std::size_t begin = fds.size();
-        for (int i = first; i < std::min(count, first + Batch); ++i)
-        {
-            fds.push_back(StartConnect(port));
-            connected.push_back(false);
-        }
-        const Clock::time_point batchDeadline =
-            std::min(connectDeadline, Clock::now() + std::chrono::milliseconds(2000));
-        for (;;)
-        {
-            std::vector<pollfd> entries;
-            std::vector<std::size_t> index;
-            for (std::size_t i = begin; i < fds.size(); ++i)
-            {
-                if (fds[i] >= 0 && !connected[i])
-                {
-                    entries.push_back({fds[i], POLLOUT, 0});
-                    index.push_back(i);
-                }
-            }
-            if (entries.empty() || poll(entries.data(), entries.size(), MsLeft(batchDeadline)) <= 0)
-                break;
-            for (std::size_t k = 0; k < entries.size(); ++k)
-            {
-                if (!entries[k].revents)
-                    continue;
-                if (IsConnected(fds[index[k]]))
-                {
-                    connected[index[k]] = true;
-                    ++made;
-                }
-                else
-                {
-                    close(fds[index[k]]);
-                    fds[index[k]] = -1;
-                }
-            }
-        }
-    }
+    std::vector<int> fds = ConnectMany(port, count);
+    const int made = static_cast<int>(std::count_if(fds.begin(), fds.end(), [](int fd) { return fd >= 0; }));
     const double connectMs = MsSince(connectStart);
     SleepMs(1000);
     const int socketsHeld = CountSockets(pids) - socketsBefore;
@@ -195,7 +150,7 @@ int Idle(int port, int count, const std::string& target, const std::vector<int>&
     int held = 0;
     for (std::size_t i = 0; i < fds.size(); ++i)
     {
-        if (fds[i] < 0 || !connected[i])
+        if (fds[i] < 0)
             continue;
         pollfd entry{fds[i], POLLIN | POLLRDHUP, 0};
         if (poll(&entry, 1, 0) == 0)
