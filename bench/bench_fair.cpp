@@ -28,7 +28,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -93,17 +95,24 @@ int Hold(int port, int count, int seconds)
     return 0;
 }
 
+// Each GET on a thread of its own at its time, so that one left waiting does not hold back the next.
 int Fresh(int port, int count, int seconds, const std::string& target)
 {
-    std::vector<double> times;
+    std::vector<double> times(static_cast<std::size_t>(count), -1);
+    std::vector<std::thread> threads;
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < count; ++i)
     {
         const Clock::time_point due = start + std::chrono::milliseconds(1000LL * seconds * i / count);
-        if (MsLeft(due) > 0)
-            SleepMs(MsLeft(due));
-        times.push_back(FreshGet(port, target));
+        threads.emplace_back(
+            [&times, i, due, port, &target]
+            {
+                std::this_thread::sleep_until(due);
+                times[static_cast<std::size_t>(i)] = FreshGet(port, target);
+            });
     }
+    for (std::thread& thread : threads)
+        thread.join();
     const CSummary summary = Summarise(times);
     std::printf("=fresh_answered=%d\n", summary.count - summary.failed);
     PrintSummary("fresh GETs", "fresh", summary);
@@ -128,6 +137,36 @@ bool ToldClose(CLiveSocket& socket, int code)
         at += 2 + length;
     }
     return false;
+}
+
+// The kernel's TCP memory in pages (all sockets on the machine), or -1.
+long long TcpMemoryPages()
+{
+    std::ifstream sockstat("/proc/net/sockstat");
+    std::string line;
+    while (std::getline(sockstat, line))
+    {
+        const std::size_t at = line.find(" mem ");
+        if (line.rfind("TCP:", 0) == 0 && at != std::string::npos)
+            return std::atoll(line.c_str() + at + 5);
+    }
+    return -1;
+}
+
+// Until the load is in place: deferred idle connections accepted (3 s) and the downloads' send
+// buffers full, seen as the machine's TCP memory standing still for a second; 20 s at most.
+void WaitForQuiet()
+{
+    SleepMs(3000);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(17);
+    for (long long before = TcpMemoryPages(); MsLeft(deadline) > 0;)
+    {
+        SleepMs(1000);
+        const long long now = TcpMemoryPages();
+        if (std::llabs(now - before) <= before / 100)
+            return;
+        before = now;
+    }
 }
 
 struct CLoad
@@ -179,7 +218,8 @@ int Stop(int port, int idle, int live, int stalled, const std::string& target, i
         }
         SleepMs(300);
         CLoad load = OpenLoad(port, idle, live, stalled, target);
-        SleepMs(3000); // deferred idle connections are accepted, the downloads fill their buffers
+        WaitForQuiet();
+        std::printf("stop %d: the machine's TCP memory %lld MiB\n", i + 1, TcpMemoryPages() * 4096 / (1024 * 1024));
         times.push_back(load.ok ? EndChild(child.pid) : -1);
         if (!load.ok)
             EndChild(child.pid);

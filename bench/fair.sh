@@ -85,7 +85,8 @@ fresh_case() {
     pid=$!
     pids+=("$pid")
     wait_for_port "$port" small.html
-    "$FAIR" hold "$port" "$holders" 18 >"$work/hold.txt" &
+    # Beyond the last GET's time and its 5 s timeout.
+    "$FAIR" hold "$port" "$holders" 22 >"$work/hold.txt" &
     holder=$!
     pids+=("$holder")
     sleep 5 # the holder takes every place it can
@@ -135,7 +136,7 @@ row() {
     local key=$1 label=$2 name
     shift 2
     printf '%-62s' "$label"
-    for name in "$@"; do printf ' | %-26s' "${R[$key,$name]:-n/a}"; done
+    for name in "$@"; do printf ' | %-26s' "${R[$key,$name]:--}"; done
     echo
 }
 printf '%-62s' ""
