@@ -17,21 +17,16 @@
 // benchmark knows no reserved names. Each command prints lines for people, then one line of
 // name=value pairs; a time that never came is -1.
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include "bench/LoopbackClient.h"
+
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -43,236 +38,13 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+using namespace CorvanBench;
 
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int FreshGetCount = 20;
 constexpr int FreshGetIntervalMs = 100;
-constexpr int TimeoutMs = 5000;
-
-double MsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-int MsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-void SleepMs(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// Median and worst of the times that came, and how many never did.
-struct CSummary
-{
-    double median = -1;
-    double worst = -1;
-    int failed = 0;
-    int count = 0;
-};
-
-CSummary Summarise(const std::vector<double>& times)
-{
-    CSummary summary;
-    std::vector<double> sorted;
-    for (double time : times)
-    {
-        if (time < 0)
-            ++summary.failed;
-        else
-            sorted.push_back(time);
-    }
-    summary.count = static_cast<int>(times.size());
-    std::sort(sorted.begin(), sorted.end());
-    if (!sorted.empty())
-    {
-        const std::size_t middle = sorted.size() / 2;
-        summary.median = sorted.size() % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
-        summary.worst = sorted.back();
-    }
-    return summary;
-}
-
-void PrintSummary(const char* pLabel, const char* pKey, const CSummary& summary)
-{
-    std::printf("%s: %d, failed %d, median %.2f ms, worst %.2f ms\n", pLabel, summary.count, summary.failed,
-                summary.median, summary.worst);
-    std::printf("=%s_median_ms=%.2f %s_worst_ms=%.2f %s_failed=%d\n", pKey, summary.median, pKey, summary.worst, pKey,
-                summary.failed);
-}
-
-// The soft limit up to the hard one: 10,000 connections need as many descriptors.
-void RaiseFileLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max)
-    {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-int StartConnect(int port, int receiveBuffer = 0)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (receiveBuffer > 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS)
-    {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool WaitFor(int fd, short events, Clock::time_point deadline)
-{
-    pollfd entry{fd, events, 0};
-    for (;;)
-    {
-        const int ready = poll(&entry, 1, MsLeft(deadline));
-        if (ready > 0)
-            return true;
-        if (ready == 0 || errno != EINTR)
-            return false;
-    }
-}
-
-bool IsConnected(int fd)
-{
-    int error = 0;
-    socklen_t size = sizeof error;
-    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-}
-
-int Connect(int port, Clock::time_point deadline, int receiveBuffer = 0)
-{
-    const int fd = StartConnect(port, receiveBuffer);
-    if (fd >= 0 && WaitFor(fd, POLLOUT, deadline) && IsConnected(fd))
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
-}
-
-bool SendAll(int fd, const std::string& data, Clock::time_point deadline)
-{
-    std::size_t sent = 0;
-    while (sent < data.size())
-    {
-        const ssize_t count = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (count > 0)
-            sent += static_cast<std::size_t>(count);
-        else if (count < 0 && errno == EAGAIN)
-        {
-            if (!WaitFor(fd, POLLOUT, deadline))
-                return false;
-        }
-        else if (count < 0 && errno == EINTR)
-            continue;
-        else
-            return false;
-    }
-    return true;
-}
-
-// Appends what the socket has now; false once it has ended.
-bool ReadAvailable(int fd, std::string& buffer)
-{
-    char chunk[65536];
-    for (;;)
-    {
-        const ssize_t count = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-        if (count > 0)
-            buffer.append(chunk, static_cast<std::size_t>(count));
-        else if (count < 0 && (errno == EAGAIN || errno == EINTR))
-            return true;
-        else
-            return false;
-    }
-}
-
-// The status of a complete response head at the start of `buffer`, 0 while incomplete; the head
-// is removed, the bytes after it stay.
-int TakeHead(std::string& buffer, long long* pContentLength = nullptr)
-{
-    const std::size_t end = buffer.find("\r\n\r\n");
-    if (end == std::string::npos)
-        return 0;
-    std::string head = buffer.substr(0, end + 4);
-    buffer.erase(0, end + 4);
-    const int status = head.size() > 12 ? std::atoi(head.c_str() + 9) : -1;
-    if (pContentLength)
-    {
-        std::transform(head.begin(), head.end(), head.begin(), [](char c) { return static_cast<char>(tolower(c)); });
-        const std::size_t length = head.find("\r\ncontent-length:");
-        *pContentLength = length == std::string::npos ? -1 : std::atoll(head.c_str() + length + 17);
-    }
-    return status > 0 ? status : -1;
-}
-
-// One response on `fd`: its status and body, or -1.
-int ReadResponse(int fd, std::string& body, Clock::time_point deadline)
-{
-    std::string buffer;
-    int status = 0;
-    long long length = -1;
-    bool open = true;
-    while ((status = TakeHead(buffer, &length)) == 0)
-    {
-        if (!open || !WaitFor(fd, POLLIN, deadline))
-            return -1;
-        open = ReadAvailable(fd, buffer);
-    }
-    if (status < 0)
-        return -1;
-    while (length < 0 ? open : static_cast<long long>(buffer.size()) < length)
-    {
-        if (!open || !WaitFor(fd, POLLIN, deadline))
-            return -1;
-        open = ReadAvailable(fd, buffer);
-    }
-    body = std::move(buffer);
-    return status;
-}
-
-std::string Get(const std::string& target, const std::string& extra = "")
-{
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
-}
-
-// A fresh connection's GET, from connect to the last byte of a 200; -1 when it failed or took
-// longer than TimeoutMs.
-double FreshGet(int port, const std::string& target)
-{
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline = start + std::chrono::milliseconds(TimeoutMs);
-    const int fd = Connect(port, deadline);
-    if (fd < 0)
-        return -1;
-    std::string body;
-    const bool ok =
-        SendAll(fd, Get(target, "Connection: close\r\n"), deadline) && ReadResponse(fd, body, deadline) == 200;
-    const double elapsed = MsSince(start);
-    close(fd);
-    return ok ? elapsed : -1;
-}
 
 std::vector<double> FreshGets(int port, const std::string& target)
 {
@@ -304,164 +76,6 @@ int CountSockets(const std::vector<int>& pids)
         closedir(pDir);
     }
     return count;
-}
-
-// ---- WebSocket, the client's side of RFC 6455: masked frames out, plain frames in.
-
-std::string Frame(unsigned char opcode, const std::string& payload)
-{
-    std::string frame;
-    frame += static_cast<char>(0x80 | opcode);
-    frame += static_cast<char>(0x80 | payload.size()); // control and short frames only
-    const char mask[4] = {0x11, 0x22, 0x33, 0x44};
-    frame.append(mask, 4);
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        frame += static_cast<char>(payload[i] ^ mask[i % 4]);
-    return frame;
-}
-
-// Takes the complete frames off `buffer`: counts the text messages, answers pings as a browser
-// does. False when the server closed the socket.
-bool TakeFrames(int fd, std::string& buffer, int& messages)
-{
-    for (;;)
-    {
-        if (buffer.size() < 2)
-            return true;
-        const unsigned char opcode = static_cast<unsigned char>(buffer[0]) & 0x0F;
-        std::size_t length = static_cast<unsigned char>(buffer[1]) & 0x7F;
-        std::size_t offset = 2;
-        if (length == 126 || length == 127)
-        {
-            const std::size_t bytes = length == 126 ? 2 : 8;
-            if (buffer.size() < 2 + bytes)
-                return true;
-            length = 0;
-            for (std::size_t i = 0; i < bytes; ++i)
-                length = (length << 8) | static_cast<unsigned char>(buffer[2 + i]);
-            offset += bytes;
-        }
-        if (buffer.size() < offset + length)
-            return true;
-        const std::string payload = buffer.substr(offset, length);
-        buffer.erase(0, offset + length);
-        if (opcode == 1)
-            ++messages;
-        else if (opcode == 9)
-            SendAll(fd, Frame(10, payload), Clock::now() + std::chrono::milliseconds(100));
-        else if (opcode == 8)
-            return false;
-    }
-}
-
-std::string Handshake(const std::string& path, int port)
-{
-    return Get(path, "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-                     "Sec-WebSocket-Key: Y29ydmFuLWJlbmNoLWtleQ==\r\nOrigin: http://127.0.0.1:" +
-                         std::to_string(port) + "\r\n");
-}
-
-// The live socket's path, as the page's script names it.
-std::string FindSocketPath(int port)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
-    std::string page, script;
-    int fd = Connect(port, deadline);
-    if (fd < 0)
-        return "";
-    const bool ok = SendAll(fd, Get("/", "Sec-Fetch-Dest: document\r\nAccept: text/html\r\n"), deadline) &&
-                    ReadResponse(fd, page, deadline) == 200;
-    close(fd);
-    const std::size_t tag = page.find("<script src=\"");
-    if (!ok || tag == std::string::npos)
-        return "";
-    const std::string scriptPath = page.substr(tag + 13, page.find('"', tag + 13) - tag - 13);
-    fd = Connect(port, deadline);
-    if (fd < 0)
-        return "";
-    const bool scriptOk = SendAll(fd, Get(scriptPath), deadline) && ReadResponse(fd, script, deadline) == 200;
-    close(fd);
-    const char marker[] = "location.host + '";
-    const std::size_t at = script.find(marker);
-    if (!scriptOk || at == std::string::npos)
-        return "";
-    const std::size_t start = at + sizeof marker - 1;
-    return script.substr(start, script.find('\'', start) - start);
-}
-
-struct CLiveSocket
-{
-    int fd = -1;
-    bool sent = false;
-    bool open = false;
-    int status = 0;
-    std::string buffer;
-    int messages = 0;
-};
-
-// Opens `count` live sockets at once; those that got their 101 are `open`.
-std::vector<CLiveSocket> OpenLiveSockets(int port, const std::string& path, int count, int timeoutMs = TimeoutMs,
-                                         int receiveBuffer = 0)
-{
-    std::vector<CLiveSocket> sockets(static_cast<std::size_t>(count));
-    const std::string request = Handshake(path, port);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (CLiveSocket& socket : sockets)
-        socket.fd = StartConnect(port, receiveBuffer);
-    for (;;)
-    {
-        std::vector<pollfd> entries;
-        std::vector<CLiveSocket*> owners;
-        for (CLiveSocket& socket : sockets)
-        {
-            if (socket.fd >= 0 && socket.status == 0)
-            {
-                entries.push_back({socket.fd, static_cast<short>(socket.sent ? POLLIN : POLLOUT), 0});
-                owners.push_back(&socket);
-            }
-        }
-        if (entries.empty() || poll(entries.data(), entries.size(), std::min(MsLeft(deadline), 1000)) <= 0)
-        {
-            if (entries.empty() || MsLeft(deadline) == 0)
-                break;
-            continue;
-        }
-        for (std::size_t i = 0; i < entries.size(); ++i)
-        {
-            CLiveSocket& socket = *owners[i];
-            if (!entries[i].revents)
-                continue;
-            if (!socket.sent)
-            {
-                socket.sent = IsConnected(socket.fd) && SendAll(socket.fd, request, deadline);
-                if (!socket.sent)
-                    socket.status = -1;
-                continue;
-            }
-            const bool stillOpen = ReadAvailable(socket.fd, socket.buffer);
-            socket.status = TakeHead(socket.buffer);
-            if (socket.status == 0 && !stillOpen)
-                socket.status = -1;
-        }
-    }
-    for (CLiveSocket& socket : sockets)
-    {
-        socket.open = socket.status == 101;
-        if (!socket.open && socket.fd >= 0)
-        {
-            close(socket.fd);
-            socket.fd = -1;
-        }
-    }
-    return sockets;
-}
-
-void CloseAll(std::vector<CLiveSocket>& sockets)
-{
-    for (CLiveSocket& socket : sockets)
-        if (socket.fd >= 0)
-            close(socket.fd);
-    sockets.clear();
 }
 
 // A save as an editor makes it: the file written and closed; reloads every page, not only style.
@@ -525,54 +139,9 @@ double WaitForMessages(std::vector<CLiveSocket*> sockets, Clock::time_point star
 int Idle(int port, int count, const std::string& target, const std::vector<int>& pids)
 {
     const int socketsBefore = CountSockets(pids);
-    std::vector<int> fds;
-    std::vector<bool> connected;
-    // In batches: a burst of 10,000 SYNs overflows any backlog and measures the kernel's retries.
-    const Clock::time_point connectDeadline = Clock::now() + std::chrono::seconds(40);
-    constexpr int Batch = 250;
-    int made = 0;
     const Clock::time_point connectStart = Clock::now();
-    for (int first = 0; first < count && MsLeft(connectDeadline) > 0; first += Batch)
-    {
-        const std::size_t begin = fds.size();
-        for (int i = first; i < std::min(count, first + Batch); ++i)
-        {
-            fds.push_back(StartConnect(port));
-            connected.push_back(false);
-        }
-        const Clock::time_point batchDeadline =
-            std::min(connectDeadline, Clock::now() + std::chrono::milliseconds(2000));
-        for (;;)
-        {
-            std::vector<pollfd> entries;
-            std::vector<std::size_t> index;
-            for (std::size_t i = begin; i < fds.size(); ++i)
-            {
-                if (fds[i] >= 0 && !connected[i])
-                {
-                    entries.push_back({fds[i], POLLOUT, 0});
-                    index.push_back(i);
-                }
-            }
-            if (entries.empty() || poll(entries.data(), entries.size(), MsLeft(batchDeadline)) <= 0)
-                break;
-            for (std::size_t k = 0; k < entries.size(); ++k)
-            {
-                if (!entries[k].revents)
-                    continue;
-                if (IsConnected(fds[index[k]]))
-                {
-                    connected[index[k]] = true;
-                    ++made;
-                }
-                else
-                {
-                    close(fds[index[k]]);
-                    fds[index[k]] = -1;
-                }
-            }
-        }
-    }
+    std::vector<int> fds = ConnectMany(port, count);
+    const int made = static_cast<int>(std::count_if(fds.begin(), fds.end(), [](int fd) { return fd >= 0; }));
     const double connectMs = MsSince(connectStart);
     SleepMs(1000);
     const int socketsHeld = CountSockets(pids) - socketsBefore;
@@ -581,7 +150,7 @@ int Idle(int port, int count, const std::string& target, const std::vector<int>&
     int held = 0;
     for (std::size_t i = 0; i < fds.size(); ++i)
     {
-        if (fds[i] < 0 || !connected[i])
+        if (fds[i] < 0)
             continue;
         pollfd entry{fds[i], POLLIN | POLLRDHUP, 0};
         if (poll(&entry, 1, 0) == 0)
@@ -765,71 +334,6 @@ int Live(int port, const std::string& folder, int count, int saves)
     std::printf("=live_opened=%d live_reached=%d\n", static_cast<int>(open.size()), reachedLeast);
     PrintSummary("save until all opened sockets had the message", "live_all", Summarise(times));
     return 0;
-}
-
-struct CChild
-{
-    pid_t pid = -1;
-    int output = -1; // the read end of its standard output, when asked for
-};
-
-CChild Spawn(const std::vector<std::string>& command, bool pipeOutput)
-{
-    CChild child;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int pipeFds[2] = {-1, -1};
-    if (pipeOutput && pipe2(pipeFds, O_CLOEXEC) == 0)
-    {
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-        child.output = pipeFds[0];
-    }
-    else
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& word : command)
-        argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    if (posix_spawnp(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        child.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pipeFds[1] >= 0)
-        close(pipeFds[1]);
-    return child;
-}
-
-// Until the port accepts a connection; false after `timeoutMs`.
-bool WaitForPort(int port, int timeoutMs)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (MsLeft(deadline) > 0)
-    {
-        const int fd = Connect(port, deadline);
-        if (fd >= 0)
-        {
-            close(fd);
-            return true;
-        }
-        SleepMs(1);
-    }
-    return false;
-}
-
-// SIGTERM, then the exit waited for; SIGKILL after 5 s. The time until the exit, in ms.
-double EndChild(pid_t pid)
-{
-    const Clock::time_point start = Clock::now();
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 5000; ++i)
-    {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return MsSince(start);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
 }
 
 int Stop(int port, int connections, int stops, const std::string& target, const std::vector<std::string>& command)

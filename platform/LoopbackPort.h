@@ -24,7 +24,8 @@ EState Check(int port, std::string& strError);
 
 // Readies a listening socket (a native handle) before it binds: on Windows for our exclusive use,
 // since a second program could otherwise bind the same port; elsewhere free to bind again at once
-// while connections of an earlier run linger.
+// while connections of an earlier run linger. On Linux a connection is accepted once its first
+// bytes come (or after a second): idle ones never queue before a request.
 void PrepareListener(std::uintptr_t socket);
 
 } // namespace LoopbackPort

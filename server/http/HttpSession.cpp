@@ -55,6 +55,13 @@ public:
     {
         const std::string_view data = Data();
         const std::size_t headLength = RequestFraming::HeadLength(data);
+        if (headLength > 0 || data.size() > RequestFraming::MaxHeadSize)
+        {
+            // This request is under way: its place is kept, and the next head's time starts when
+            // the server waits for it, not when its first bytes came in behind this one.
+            m_connection.place.Keep();
+            m_headDeadline.reset();
+        }
         if (headLength > RequestFraming::MaxHeadSize || (headLength == 0 && data.size() > RequestFraming::MaxHeadSize))
             return Send(ClosingErrorResponse(431));
         if (headLength > 0)
@@ -62,7 +69,12 @@ public:
         if (data.empty())
             m_connection.stream.expires_after(m_routes.idleTimeout);
         else
-            m_connection.stream.expires_at(m_headDeadline);
+        {
+            if (!m_headDeadline)
+                m_headDeadline = std::chrono::steady_clock::now() + m_routes.headTimeout;
+            m_connection.stream.expires_at(*m_headDeadline);
+        }
+        m_connection.place.WaitForRequest(m_connection.stream);
         m_connection.stream.async_read_some(m_connection.buffer.prepare(ReadSize),
                                             beast::bind_front_handler(&CHttpSession::OnRead, shared_from_this()));
     }
@@ -78,8 +90,6 @@ private:
     {
         if (error)
             return; // the client left, or took too long: the connection ends with this session
-        if (m_connection.buffer.size() == 0 && count > 0)
-            m_headDeadline = std::chrono::steady_clock::now() + m_routes.headTimeout;
         m_connection.buffer.commit(count);
         ReadHead();
     }
@@ -270,7 +280,7 @@ private:
 
     CConnection m_connection;
     const CRouteTable& m_routes;
-    std::chrono::steady_clock::time_point m_headDeadline;
+    std::optional<std::chrono::steady_clock::time_point> m_headDeadline;
     std::optional<CHttpResponse> m_response;
     std::string m_head;
     std::int64_t m_position = 0; // in the body

@@ -75,6 +75,7 @@ private slots:
     void largeFiles();
     void stalledReaderGetsAnExactPrefix_data();
     void stalledReaderGetsAnExactPrefix();
+    void slowAndIdleClientsLeaveRoom_data();
     void slowAndIdleClientsLeaveRoom();
     void raisesOpenFileLimit();
     void outOfDescriptors();
@@ -770,9 +771,12 @@ void TestServer::stalledReaderGetsAnExactPrefix_data()
 {
     QTest::addColumn<QString>("sendTimeoutMs"); // empty: the server's own (a minute)
     QTest::addColumn<bool>("cutShort");         // the file loses its second half during the pause
-    QTest::newRow("pause within the send timeout") << QString() << false;
-    QTest::newRow("pause past the send timeout") << QString("1000") << false;
-    QTest::newRow("file cut short during the pause") << QString() << true;
+    QTest::addColumn<bool>("headBehind");       // the next head's first bytes came with the request
+    QTest::newRow("pause within the send timeout") << QString() << false << false;
+    QTest::newRow("pause past the send timeout") << QString("1000") << false << false;
+    QTest::newRow("file cut short during the pause") << QString() << true << false;
+    // Its time starts when the download ends, not when its bytes came in.
+    QTest::newRow("pause past a pipelined head's time") << QString() << false << true;
 }
 
 void TestServer::stalledReaderGetsAnExactPrefix()
@@ -782,9 +786,12 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     // file's start, and a resume with Range and If-Range completes it exactly.
     QFETCH(QString, sendTimeoutMs);
     QFETCH(bool, cutShort);
+    QFETCH(bool, headBehind);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!sendTimeoutMs.isEmpty())
         environment.insert("CORVAN_TEST_SEND_TIMEOUT_MS", sendTimeoutMs);
+    environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "1000");
+    const QByteArray nextHead = Request("/index.html");
     Server server;
     QVERIFY(server.Start(m_strSite, {"--no-live-reload"}, environment));
     QByteArray content(24 * 1024 * 1024, Qt::Uninitialized);
@@ -796,7 +803,7 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     socket.setReadBufferSize(4096); // Qt stops taking bytes from the kernel, so the server's sends stall
     socket.connectToHost(QHostAddress::LocalHost, server.port);
     QVERIFY(socket.waitForConnected(TimeoutMs));
-    socket.write(Request("/video.bin"));
+    socket.write(Request("/video.bin") + (headBehind ? nextHead.left(10) : QByteArray()));
     QVERIFY(socket.waitForReadyRead(TimeoutMs));
     QTest::qWait(3000); // the pause itself
     QVERIFY(!cutShort || QFile::resize(m_strSite + "/video.bin", content.size() / 2));
@@ -819,6 +826,11 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     QVERIFY2(content.startsWith(body), qPrintable(QString("%1 bytes are not the file's start").arg(body.size())));
     QCOMPARE(body.size() < content.size(), !sendTimeoutMs.isEmpty() || cutShort);
     QVERIFY(!cutShort || (body.size() <= content.size() / 2 && socket.state() != QAbstractSocket::ConnectedState));
+    if (headBehind)
+    {
+        socket.write(nextHead.mid(10));
+        QCOMPARE(ReadResponse(socket).body, QByteArray("<h1>home</h1>"));
+    }
 
     if (body.size() < content.size() && !cutShort)
     {
@@ -830,13 +842,24 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     QFile::remove(m_strSite + "/video.bin");
 }
 
+void TestServer::slowAndIdleClientsLeaveRoom_data()
+{
+    QTest::addColumn<QString>("maxConnections"); // empty: as many as the open-file limit allows
+    QTest::newRow("room for all") << QString();
+    // Each newcomer takes the place of the connection that has waited longest for a request.
+    QTest::newRow("past the cap") << QString("8");
+}
+
 void TestServer::slowAndIdleClientsLeaveRoom()
 {
     // Connections that never send a request, and some that send half a head and stop. Beside them
     // a new request is answered at once (the bound is generous); a half head ends its connection
     // when the head's time is up, while an idle connection may wait longer.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QFETCH(QString, maxConnections);
     environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "1000");
+    if (!maxConnections.isEmpty())
+        environment.insert("CORVAN_TEST_MAX_CONNECTIONS", maxConnections);
     Server server;
     QVERIFY(server.Start(m_strSite, {}, environment));
     std::vector<std::unique_ptr<QTcpSocket>> clients;
@@ -858,7 +881,15 @@ void TestServer::slowAndIdleClientsLeaveRoom()
     QCOMPARE(response.status, 200);
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
     QTRY_COMPARE_WITH_TIMEOUT(clients[1]->state(), QAbstractSocket::UnconnectedState, TimeoutMs);
-    QCOMPARE(clients[0]->state(), QAbstractSocket::ConnectedState);
+    // While there is room every idle client keeps its connection; past the cap no more than there
+    // are places.
+    const auto stillOpen = [&clients]
+    {
+        return std::count_if(clients.begin(), clients.end(),
+                             [](const auto& pClient) { return pClient->state() == QAbstractSocket::ConnectedState; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        maxConnections.isEmpty() ? stillOpen() == count / 2 : stillOpen() <= maxConnections.toInt(), TimeoutMs);
 }
 
 void TestServer::raisesOpenFileLimit()
@@ -908,9 +939,15 @@ void TestServer::outOfDescriptors()
     const long long used = cpuTicks() - before;
     QVERIFY2(used * 1000 / sysconf(_SC_CLK_TCK) < 200, qPrintable(QString("%1 ticks of CPU in 1 s").arg(used)));
 
-    for (int i = 0; i < 5; ++i)
-        clients[i]->write(Request("/r.bin"));
-    for (int i = 0; i < 5; ++i)
+    // New clients that ask at once: idle ones give up their places to them.
+    for (int i = 40; i < 45; ++i)
+    {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(clients.back()->waitForConnected(TimeoutMs));
+        clients.back()->write(Request("/r.bin"));
+    }
+    for (int i = 40; i < 45; ++i)
     {
         const int status = ReadResponse(*clients[i]).status;
         QVERIFY2(status == 200 || status == 503, qPrintable(QString("client %1: %2").arg(i).arg(status)));
