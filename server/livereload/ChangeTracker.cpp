@@ -66,8 +66,9 @@ void CChangeTracker::Add(const std::string& relativePath, EChange change, Clock:
 {
     const auto found = m_files.find(relativePath);
     CFile& file = m_files[relativePath];
-    if (found == m_files.end())
+    if (found == m_files.end() || file.told)
     {
+        file.told = false;
         file.first = now;
         file.born = change == EChange::Created || change == EChange::MovedIn;
     }
@@ -88,7 +89,7 @@ CChangeTracker::Clock::time_point CChangeTracker::ReadyAt(const CFile& file)
 
 CChangeTracker::Clock::time_point CChangeTracker::Due() const
 {
-    if (m_files.empty())
+    if (!IsPending())
         return Clock::time_point::max();
     Clock::time_point firstReady = Clock::time_point::max();
     Clock::time_point lastComplete = Clock::time_point::min();
@@ -96,6 +97,8 @@ CChangeTracker::Clock::time_point CChangeTracker::Due() const
     for (const auto& entry : m_files)
     {
         const CFile& file = entry.second;
+        if (file.told)
+            continue;
         firstReady = std::min(firstReady, ReadyAt(file));
         oldest = std::min(oldest, file.first);
         if (!file.writing)
@@ -106,6 +109,11 @@ CChangeTracker::Clock::time_point CChangeTracker::Due() const
     if (firstReady < m_lastTold + BurstGap)
         due = std::max(due, lastComplete + QuietTime);
     return std::min(due, oldest + LongestDelay);
+}
+
+bool CChangeTracker::IsPending() const
+{
+    return std::any_of(m_files.begin(), m_files.end(), [](const auto& entry) { return !entry.second.told; });
 }
 
 bool CChangeTracker::IsBeingWritten(const std::string& relativePath) const
@@ -119,15 +127,19 @@ CChangeMessage CChangeTracker::Take(Clock::time_point now)
     CChangeMessage message;
     for (auto it = m_files.begin(); it != m_files.end();)
     {
-        if (ReadyAt(it->second) > now)
+        CFile& file = it->second;
+        if (file.told || ReadyAt(file) > now)
         {
             ++it;
             continue;
         }
         // A file that came and went meanwhile (an editor's temporary file) is nothing to a page.
-        if (!it->second.born || !it->second.gone)
+        if (!file.born || !file.gone)
             message.paths.push_back(it->first);
-        it = m_files.erase(it);
+        // One still written stays known as such, so that it is not read half-written; its close is
+        // told again.
+        file.told = file.writing;
+        it = file.told ? std::next(it) : m_files.erase(it);
     }
     if (message.paths.empty())
         return message;

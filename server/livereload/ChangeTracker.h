@@ -38,7 +38,7 @@ public:
     static constexpr std::size_t MaxNamedBytes = 1024;
 
     void Add(const std::string& relativePath, EChange change, Clock::time_point now);
-    bool IsPending() const { return !m_files.empty(); }
+    bool IsPending() const;
     // When the next message is due; Clock::time_point::max() with nothing pending.
     Clock::time_point Due() const;
     // True while a writer is known to be at work on the file (written or created, not closed).
@@ -54,6 +54,7 @@ private:
         bool writing = false;       // a writer is at work
         bool born = false;          // it did not exist before its first event
         bool gone = false;          // its last event removed it
+        bool told = false;          // told while still written (after the longest delay): kept for its writer
     };
     // When the file may be told: once complete, or (still written) after the longest delay.
     static Clock::time_point ReadyAt(const CFile& file);

@@ -358,8 +358,8 @@ void TestLiveReload::changeTracker_data()
     QTest::newRow("link made, changes lost")
         << QStringList{"0 m a.html", "200 e "} << QStringList{"6 reload", "206 reload"};
     QTest::newRow("writer that stays open holds back only itself")
-        << QStringList{"0 w log.txt", "20 c a.css", "100 w log.txt", "300 w log.txt"}
-        << QStringList{"26 css\n[\"a.css\"]", "400 reload"};
+        << QStringList{"0 w log.txt", "20 c a.css", "100 w log.txt", "300 w log.txt", "500 c log.txt"}
+        << QStringList{"26 css\n[\"a.css\"]", "400 reload", "506 reload"};
     QStringList build;
     for (int i = 0; i < 50; ++i)
         build << QString("%1 n f%2.js").arg(6 * i).arg(i) << QString("%1 c f%2.js").arg(6 * i + 1).arg(i);
