@@ -11,6 +11,7 @@
 // and reported as a change of everything (an empty path).
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,6 +66,14 @@ public:
                RootGoneCallback onRootGone, FailureCallback onFailure);
     // Ends the thread; no callback runs after it returns.
     void Stop();
+
+    // How many changes have been handed to the change callback so far. Any thread.
+    std::uint64_t Reported() const;
+    // True while changes may have happened that are not yet handed on: the system still holds
+    // them, or the watcher is on its way to the callback with them. A reader that finds false after
+    // reading a file, and has seen Reported() changes, knows of every write before its read. Any
+    // thread.
+    bool HasUnreported() const;
 
     // Names whose changes never count, and folders never entered: dot entries (hidden, version
     // control), and editors' temporary files (backup "x~", swap "x.swp"/"x.swx", auto-save "#x#",

@@ -1,5 +1,6 @@
 #include "platform/FolderWatcher.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <thread>
@@ -147,6 +149,8 @@ struct CFolderWatcher::CImpl
     RootGoneCallback onRootGone;
     FailureCallback onFailure;
     int inotifyFd = -1;
+    std::atomic<std::uint64_t> reported{0};
+    std::atomic<bool> handling{false}; // events read from inotifyFd are being handed on
     int stopPipe[2] = {-1, -1};
     std::thread thread;
     std::unordered_map<int, std::string> folders; // watch descriptor -> folder relative to the root
@@ -282,9 +286,12 @@ void CFolderWatcher::CImpl::Run()
         }
         if (fds[1].revents != 0)
             return;
+        // Set before the events leave the system's queue, cleared once all are handed on.
+        handling = true;
         const ssize_t count = read(inotifyFd, buffer, sizeof buffer);
         if (count <= 0)
         {
+            handling = false;
             if (count < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
             onFailure(std::string("cannot read changes: ") + std::strerror(errno));
@@ -300,6 +307,7 @@ void CFolderWatcher::CImpl::Run()
                 return;
             }
         }
+        handling = false;
     }
 }
 
@@ -397,7 +405,12 @@ void CFolderWatcher::Start(const std::string& root, const CLimits& limits, Ready
     m_pImpl->root = root;
     m_pImpl->limits = limits;
     m_pImpl->onReady = std::move(onReady);
-    m_pImpl->onChange = std::move(onChange);
+    CImpl* pCounted = m_pImpl.get();
+    m_pImpl->onChange = [pCounted, onChange = std::move(onChange)](const std::string& path, EChange change)
+    {
+        ++pCounted->reported;
+        onChange(path, change);
+    };
     m_pImpl->onRootGone = std::move(onRootGone);
     m_pImpl->onFailure = std::move(onFailure);
     m_pImpl->inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -427,6 +440,21 @@ void CFolderWatcher::Stop()
         m_pImpl->thread.join();
     }
     m_pImpl.reset();
+}
+
+std::uint64_t CFolderWatcher::Reported() const
+{
+    return m_pImpl ? m_pImpl->reported.load() : 0;
+}
+
+bool CFolderWatcher::HasUnreported() const
+{
+    if (!m_pImpl)
+        return false;
+    // The queue first: an event that leaves it after this look is handled, or counted, by the next.
+    int queued = 0;
+    const bool inQueue = ioctl(m_pImpl->inotifyFd, FIONREAD, &queued) != 0 || queued > 0;
+    return inQueue || m_pImpl->handling;
 }
 
 } // namespace Corvan

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cwchar>
 #include <map>
 #include <memory>
@@ -163,6 +165,10 @@ struct CFolderWatcher::CImpl
         ULONGLONG lookAt = 0;
     };
     std::map<std::string, CSettling> settling;
+    std::atomic<std::uint64_t> reported{0};
+    // Changes the system handed over are being reported. What it still holds is not known here: a
+    // reader that asks may miss a change of the last moment, and hears of it next.
+    std::atomic<bool> handling{false};
     CWatch tree;   // the root and everything below it
     CWatch anchor; // the nearest existing folder above the root: tells when the root's name comes and goes
     bool anchorIsParent = false;
@@ -383,7 +389,9 @@ bool CFolderWatcher::CImpl::HandleTree(std::string& strReason)
     // failure means the root went (a removed folder ends its reads): look again.
     if (!read && GetLastError() != ERROR_NOTIFY_ENUM_DIR)
         return RootChanged(!IsFolder(nativeRoot), strReason);
+    handling = true;
     Report(tree, read ? bytes : 0);
+    handling = false;
     if (!tree.StartRead(TRUE, ChangeFilter))
         return RootChanged(!IsFolder(nativeRoot), strReason);
     return true;
@@ -493,7 +501,12 @@ void CFolderWatcher::Start(const std::string& root, const CLimits& limits, Ready
     m_pImpl->nativeRoot = NativeRoot(root);
     m_pImpl->limits = limits;
     m_pImpl->onReady = std::move(onReady);
-    m_pImpl->onChange = std::move(onChange);
+    CImpl* pCounted = m_pImpl.get();
+    m_pImpl->onChange = [pCounted, onChange = std::move(onChange)](const std::string& path, EChange change)
+    {
+        ++pCounted->reported;
+        onChange(path, change);
+    };
     m_pImpl->onRootGone = std::move(onRootGone);
     m_pImpl->onFailure = std::move(onFailure);
     m_pImpl->stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -517,6 +530,16 @@ void CFolderWatcher::Stop()
         m_pImpl->thread.join();
     }
     m_pImpl.reset();
+}
+
+std::uint64_t CFolderWatcher::Reported() const
+{
+    return m_pImpl ? m_pImpl->reported.load() : 0;
+}
+
+bool CFolderWatcher::HasUnreported() const
+{
+    return m_pImpl && m_pImpl->handling;
 }
 
 } // namespace Corvan

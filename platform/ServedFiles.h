@@ -44,6 +44,10 @@ public:
     const CFileInfo& Info() const { return m_info; }
     // Reads up to `length` bytes at `offset`; returns the count, 0 at the end, -1 on error.
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const;
+    // True when a process has the file open for writing, where the system tells without holding
+    // up the writer for more than the moment it takes to ask (Linux, for the user's own files);
+    // false where it cannot tell.
+    bool HasWriter() const;
 
 private:
     // The open file: a descriptor on POSIX, a HANDLE on Windows.

@@ -12,14 +12,15 @@ namespace Corvan
 namespace
 {
 
-// True when the file at `path` is still the one `before` describes, and was not written a moment ago.
+// True when the file at `path` is still the one `before` describes, no writer has it open, and it was
+// not written a moment ago.
 bool IsSettled(const std::string& path, const ServedFiles::CFileInfo& before)
 {
     ServedFiles::CReadOnlyFile again;
     if (again.Open(path) != ServedFiles::EOpenResult::File)
         return false;
     const ServedFiles::CFileInfo& after = again.Info();
-    if (after.size != before.size || after.mtimeSeconds != before.mtimeSeconds ||
+    if (again.HasWriter() || after.size != before.size || after.mtimeSeconds != before.mtimeSeconds ||
         after.mtimeNanoseconds != before.mtimeNanoseconds || after.fileId != before.fileId)
         return false;
     using namespace std::chrono;
@@ -75,15 +76,15 @@ CSiteRules::CSiteRules(std::string strRoot)
 
 void CSiteRules::Load()
 {
-    Read(false);
+    Read(nullptr);
 }
 
-bool CSiteRules::Reload()
+bool CSiteRules::Reload(const std::function<bool()>& isStillWhole)
 {
-    return Read(true);
+    return Read(&isStillWhole);
 }
 
-bool CSiteRules::Read(bool onlyComplete)
+bool CSiteRules::Read(const std::function<bool()>* pIsStillWhole)
 {
     auto pNext = std::make_shared<CSiteRuleSet>();
     std::vector<std::string>& notices = pNext->notices;
@@ -92,7 +93,7 @@ bool CSiteRules::Read(bool onlyComplete)
         ReadRuleFile(m_strRoot + "/" + RedirectsFileName, RedirectsFileName, notices, complete);
     pNext->redirects = CRedirectRules::Parse(redirects, notices);
     const std::string headers = ReadRuleFile(m_strRoot + "/" + HeadersFileName, HeadersFileName, notices, complete);
-    if (onlyComplete && !complete)
+    if (pIsStillWhole && !(complete && (*pIsStillWhole)()))
         return false;
     pNext->headers = CHeaderRules::Parse(headers, notices);
     for (const std::string& notice : notices)

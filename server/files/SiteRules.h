@@ -10,6 +10,7 @@
 #include "server/siterules/RedirectRules.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,9 +36,10 @@ public:
 
     // Reads both files again and prints the notices; a missing file is no rules and no notice.
     void Load();
-    // As Load, unless a file changed while it was read or was written within SettleTime: then the
+    // As Load, unless a file changed while it was read, was written within SettleTime, or
+    // `isStillWhole` (asked after the reads) says a writer may have been at work meanwhile: then the
     // rules stay as they were, and false.
-    bool Reload();
+    bool Reload(const std::function<bool()>& isStillWhole);
     const CSiteRuleSet& Current() const { return *m_pCurrent; }
 
     // True when a change the folder watcher reports (empty: anything) may change the rules.
@@ -46,7 +48,7 @@ public:
     std::string NoticeMessage() const;
 
 private:
-    bool Read(bool onlyComplete);
+    bool Read(const std::function<bool()>* pIsStillWhole);
 
     std::string m_strRoot;
     std::shared_ptr<const CSiteRuleSet> m_pCurrent;

@@ -189,6 +189,7 @@ void CLiveReload::OnScanDone()
 
 void CLiveReload::OnChange(const std::string& relativePath, CFolderWatcher::EChange change)
 {
+    ++m_heard;
     m_changes.Add(relativePath, change, Clock::now());
     Arm();
 }
@@ -250,8 +251,13 @@ bool CLiveReload::ReadRules(Clock::time_point now)
         return false;
     // A rule file still open for writing, or one that changed while it was read, is read again
     // shortly; the rules in force stay whole meanwhile.
-    if (m_changes.IsBeingWritten(RedirectsFileName) || m_changes.IsBeingWritten(HeadersFileName) ||
-        !m_pSiteRules->Reload())
+    const auto isStillWhole = [this]
+    {
+        // Every write before the read has been heard of, and none is still going on.
+        return !m_watcher.HasUnreported() && m_watcher.Reported() == m_heard &&
+               !m_changes.IsBeingWritten(RedirectsFileName) && !m_changes.IsBeingWritten(HeadersFileName);
+    };
+    if (!isStillWhole() || !m_pSiteRules->Reload(isStillWhole))
     {
         m_nextRulesTry = now + RulesRetry;
         return false;

@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -102,6 +103,7 @@ private:
     std::string m_owed; // a message held while the rule files are written
     Clock::time_point m_owedSince;
     std::string m_strCaveat;
+    std::uint64_t m_heard = 0; // changes the watcher reported that reached the loop
     bool m_active = true;
     bool m_waitForScan = true;
     bool m_rootGoneTold = false; // on the watcher's thread only
