@@ -322,17 +322,23 @@ void CFolderWatcher::CImpl::Report(const CWatch& watch, DWORD bytes)
 
 void CFolderWatcher::CImpl::ReportRecord(const std::string& path, const std::wstring& name, DWORD action)
 {
-    const std::wstring full = nativeRoot + L'\\' + name;
-    CLook look;
-    bool isFolder = false;
-    const bool there = Look(full, look, isFolder);
     if (action == FILE_ACTION_REMOVED || action == FILE_ACTION_RENAMED_OLD_NAME)
     {
         settling.erase(path);
         return onChange(path, EChange::Removed);
     }
+    const std::wstring full = nativeRoot + L'\\' + name;
+    CLook look;
+    bool isFolder = false;
+    const bool there = Look(full, look, isFolder);
     if (!there)
-        return; // gone again: its removal is on its way
+    {
+        // Gone again already (an editor's temporary file, renamed into place): it came, whole, and
+        // its removal follows.
+        if (action == FILE_ACTION_ADDED || action == FILE_ACTION_RENAMED_NEW_NAME)
+            onChange(path, EChange::MovedIn);
+        return;
+    }
     if (isFolder)
     {
         // A folder's own "modified" is a change of its entries, which report themselves.
