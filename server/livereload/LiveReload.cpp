@@ -237,6 +237,7 @@ void CLiveReload::Owe(const CChangeMessage& message, Clock::time_point now)
     {
         m_rulesStale = true;
         m_nextRulesTry = now;
+        m_rulesRetry = RulesRetry;
     }
     if (m_owed.empty())
         m_owedSince = now;
@@ -259,7 +260,8 @@ bool CLiveReload::ReadRules(Clock::time_point now)
     };
     if (!isStillWhole() || !m_pSiteRules->Reload(isStillWhole))
     {
-        m_nextRulesTry = now + RulesRetry;
+        m_nextRulesTry = now + m_rulesRetry;
+        m_rulesRetry = std::min(m_rulesRetry * 2, LongestRulesRetry);
         return false;
     }
     m_rulesStale = false;

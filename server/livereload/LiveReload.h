@@ -49,8 +49,10 @@ public:
     // A socket that arrives while the first scan of the folder still runs waits for it (this long
     // at most), so that a page whose socket is open never misses a change.
     static constexpr std::chrono::milliseconds ScanWait{3000};
-    // How soon a rule file that was not complete is read again.
+    // How soon a rule file that was not complete is read again: at first, and at most (the wait
+    // doubles while a writer keeps it open).
     static constexpr std::chrono::milliseconds RulesRetry{5};
+    static constexpr std::chrono::milliseconds LongestRulesRetry{160};
 
     CLiveReload(std::string strRoot, int port, boost::asio::io_context& loop);
     ~CLiveReload();
@@ -100,6 +102,7 @@ private:
     CSiteRules* m_pSiteRules = nullptr;
     bool m_rulesStale = false;
     Clock::time_point m_nextRulesTry;
+    std::chrono::milliseconds m_rulesRetry = RulesRetry;
     std::string m_owed; // a message held while the rule files are written
     Clock::time_point m_owedSince;
     std::string m_strCaveat;
