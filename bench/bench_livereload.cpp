@@ -1,7 +1,9 @@
 // From a file save to the page showing it, in headless Chromium: the page itself stamps the
-// moment its new document runs (a reload) or its new style sheet has loaded (a CSS swap), on the
-// same wall clock the benchmark reads just before it writes the file. Prints medians of SAVES
-// saves of each kind. Usage: bench_livereload MONGOOSE CHROMIUM [SAVES]
+// moment its new document runs (a reload) or a new style sheet has loaded (a CSS swap), on the
+// same wall clock the benchmark reads just before it writes the file. The page has three sheets:
+// the one saved, one left alone, and one that only imports another, whose save is measured too.
+// Prints medians of SAVES saves of each kind, and how many sheets a CSS save fetched again.
+// Usage: bench_livereload MONGOOSE CHROMIUM [SAVES]
 
 #include "tests/support/HeadlessBrowser.h"
 
@@ -35,23 +37,27 @@ bool Write(const QString& path, const QByteArray& content)
 
 QByteArray Page(int version)
 {
-    return "<!DOCTYPE html><html><head><link rel=\"stylesheet\" href=\"style.css\"></head><body>"
+    // Three sheets: the one saved, one left alone, and one that only imports another.
+    return "<!DOCTYPE html><html><head><link rel=\"stylesheet\" href=\"style.css\">"
+           "<link rel=\"stylesheet\" href=\"other.css\"><link rel=\"stylesheet\" href=\"base.css\"></head><body>"
            "<p id=\"v\">" +
            QByteArray::number(version) +
-           "</p><script>"
-           "window.shownAt = performance.timeOrigin + performance.now();"
+           "</p><p id=\"w\">imported</p><script>"
+           "window.shownAt = performance.timeOrigin + performance.now(); window.added = 0;"
+           "function color(id) { return getComputedStyle(document.getElementById(id)).color.replace(/ /g, ''); }"
            "new MutationObserver(function (changes) { changes.forEach(function (change) {"
-           "  change.addedNodes.forEach(function (node) { if (node.tagName === 'LINK') {"
+           "  change.addedNodes.forEach(function (node) { if (node.tagName === 'LINK') { window.added++;"
            "    node.addEventListener('load', function () {"
            "      window.cssAt = performance.timeOrigin + performance.now();"
-           "      window.cssColor = getComputedStyle(document.getElementById('v')).color; }); } }); }); })"
+           "      window.cssColor = color('v'); window.importColor = color('w'); }); } }); }); })"
            ".observe(document.head, {childList: true});"
            "</script></body></html>";
 }
 
-QByteArray Style(int version)
+QByteArray Style(int version, const char* pSelector = "#v", int shift = 0)
 {
-    return "#v { color: rgb(0, 0, " + QByteArray::number(version) + "); }\n";
+    return QByteArray(pSelector) + " { color: rgb(0, " + QByteArray::number(shift ? version : 0) + ", " +
+           QByteArray::number(shift ? 0 : version) + "); }\n";
 }
 
 // Waits (bounded) until `expression` (giving "value stamp") shows `expected`; returns the stamp,
@@ -103,7 +109,9 @@ int main(int argc, char** argv)
     const QString server = work.filePath("mongoose-bench-live");
     if (!QFile::copy(argv[1], server) ||
         !QFile::setPermissions(server, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
-        !Write(site + "/index.html", Page(0)) || !Write(site + "/style.css", Style(0)))
+        !Write(site + "/index.html", Page(0)) || !Write(site + "/style.css", Style(0)) ||
+        !Write(site + "/other.css", "p { margin: 1px; }\n") ||
+        !Write(site + "/base.css", "@import \"imported.css\";\n") || !Write(site + "/imported.css", Style(0, "#w", 1)))
     {
         std::fprintf(stderr, "error: cannot prepare %s\n", qPrintable(work.path()));
         return 1;
@@ -141,6 +149,7 @@ int main(int argc, char** argv)
 
     std::vector<double> reloads;
     std::vector<double> swaps;
+    std::vector<double> importSwaps;
     for (int i = 1; i <= saves; ++i)
     {
         // Let the reloaded page open its socket before the next save.
@@ -158,12 +167,26 @@ int main(int argc, char** argv)
         QThread::msleep(300);
         const double savedAt = NowMs();
         Write(site + "/style.css", Style(i));
-        const double swappedAt = WaitFor(browser, "(window.cssColor || '').replace(/ /g, '') + ' ' + window.cssAt",
-                                         QString("rgb(0,0,%1)").arg(i));
+        const double swappedAt =
+            WaitFor(browser, "(window.cssColor || '') + ' ' + window.cssAt", QString("rgb(0,0,%1)").arg(i));
         if (swappedAt < 0)
             std::fprintf(stderr, "style %d: the page never showed it\n", i);
         else
             swaps.push_back(swappedAt - savedAt);
+    }
+    const int sheetsPerSave = browser.Evaluate("String(window.added)").toInt() / saves;
+    // A sheet that only imports the saved one is fetched again, and the page shows the import.
+    for (int i = 1; i <= saves; ++i)
+    {
+        QThread::msleep(300);
+        const double savedAt = NowMs();
+        Write(site + "/imported.css", Style(i, "#w", 1));
+        const double swappedAt =
+            WaitFor(browser, "(window.importColor || '') + ' ' + window.cssAt", QString("rgb(0,%1,0)").arg(i));
+        if (swappedAt < 0)
+            std::fprintf(stderr, "import %d: the page never showed it\n", i);
+        else
+            importSwaps.push_back(swappedAt - savedAt);
     }
     if (!browser.Evaluate(version).startsWith(QString::number(saves) + " "))
         std::fprintf(stderr, "warning: a style sheet save reloaded the page\n");
@@ -173,5 +196,10 @@ int main(int argc, char** argv)
     process.waitForFinished(5000);
     Report("save -> page reloaded", reloads);
     Report("save -> CSS swapped", swaps);
-    return reloads.size() == std::size_t(saves) && swaps.size() == std::size_t(saves) ? 0 : 1;
+    Report("import save -> swapped", importSwaps);
+    std::printf("sheets fetched again per CSS save: %d of 3\n", sheetsPerSave);
+    return reloads.size() == std::size_t(saves) && swaps.size() == std::size_t(saves) &&
+                   importSwaps.size() == std::size_t(saves)
+               ? 0
+               : 1;
 }

@@ -1,5 +1,8 @@
 #include "platform/FolderWatcher.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace Corvan
 {
 
@@ -10,8 +13,27 @@ bool CFolderWatcher::IsIgnoredName(const std::string& name)
         const std::string suffix(pSuffix);
         return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
+    const auto endsWithNoCase = [&name](const char* pSuffix)
+    {
+        const std::string suffix(pSuffix);
+        return name.size() >= suffix.size() && std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(),
+                                                          [](char a, char b) {
+                                                              return std::tolower(static_cast<unsigned char>(a)) ==
+                                                                     std::tolower(static_cast<unsigned char>(b));
+                                                          });
+    };
     return name.empty() || name[0] == '.' || endsWith("~") || endsWith(".swp") || endsWith(".swx") ||
-           (name.size() >= 2 && name.front() == '#' && name.back() == '#') || name == "4913";
+           (name.size() >= 2 && name.front() == '#' && name.back() == '#') || name == "4913" ||
+           endsWith("___jb_tmp___") || endsWith("___jb_old___") || endsWith(".crswap") || endsWithNoCase(".tmp");
+}
+
+std::string CFolderWatcher::NetworkCaveat(const std::string& type)
+{
+    // Such systems report the changes made through this computer only (some none at all).
+    return type.empty() ? type
+                        : "the folder is on " + type +
+                              ", which reports only the changes made on this computer: a save made elsewhere "
+                              "does not reload the pages";
 }
 
 } // namespace Corvan

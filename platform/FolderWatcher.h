@@ -1,6 +1,6 @@
 #pragma once
 
-// Watches a folder tree and reports which files change, on a thread of its own. The neutral part
+// Watches a folder tree and reports which files change and how, on a thread of its own. The neutral part
 // (which names never count, the limits) is here; each platform has its own file
 // (FolderWatcher_linux.cpp with inotify; FolderWatcher_win.cpp with ReadDirectoryChangesW).
 //
@@ -11,6 +11,7 @@
 // and reported as a change of everything (an empty path).
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,11 +29,26 @@ public:
         std::size_t maxWatches = 0;      // 0: only the system's own limit
     };
 
-    // Called on the watcher's thread with a '/'-separated path relative to the root; empty when
-    // changes were lost and anything may have changed.
-    using ChangeCallback = std::function<void(const std::string& relativePath)>;
-    // Called once, on the watcher's thread, when the first scan is done and every folder watched.
-    using ReadyCallback = std::function<void()>;
+    // What happened to a file. Written and Created leave a writer at work; the others are whole:
+    // what a page loads next is what it will stay.
+    enum class EChange
+    {
+        Written,    // bytes written; the writer may not be done (and says so with Closed)
+        Created,    // a new file, still to be written
+        Closed,     // a writer closed it, or (where the system does not tell) it stopped changing
+        MovedIn,    // put in place whole: renamed in, or a link made
+        Touched,    // attributes or times changed
+        Removed,    // deleted or renamed away
+        Folder,     // a folder came, went or was renamed
+        Everything, // changes were lost (empty path): anything may have changed
+    };
+
+    // Called on the watcher's thread with a '/'-separated path relative to the root; empty with
+    // Everything.
+    using ChangeCallback = std::function<void(const std::string& relativePath, EChange change)>;
+    // Called once, on the watcher's thread, when the first scan is done and every folder watched;
+    // `strCaveat`, unless empty, says why some changes may never be reported (a network share).
+    using ReadyCallback = std::function<void(const std::string& strCaveat)>;
     // Called on the watcher's thread each time the root is removed or renamed away; watching
     // resumes by itself.
     using RootGoneCallback = std::function<void()>;
@@ -51,12 +67,25 @@ public:
     // Ends the thread; no callback runs after it returns.
     void Stop();
 
+    // How many changes have been handed to the change callback so far. Any thread.
+    std::uint64_t Reported() const;
+    // True while changes may have happened that are not yet handed on: the system still holds
+    // them, or the watcher is on its way to the callback with them. A reader that finds false after
+    // reading a file, and has seen Reported() changes, knows of every write before its read. Any
+    // thread.
+    bool HasUnreported() const;
+
     // Names whose changes never count, and folders never entered: dot entries (hidden, version
     // control), and editors' temporary files (backup "x~", swap "x.swp"/"x.swx", auto-save "#x#",
-    // and the probe file "4913" one editor writes to test a folder).
+    // the probe file "4913" one editor writes to test a folder, the "x___jb_tmp___" and
+    // "x___jb_old___" of an atomic save, a browser's "x.crswap", and "x.tmp"), so that a save by
+    // rename stays a change of the saved file alone.
     static bool IsIgnoredName(const std::string& name);
 
 private:
+    // What the user is told of a folder on a network file system of `type` (none when empty).
+    static std::string NetworkCaveat(const std::string& type);
+
     struct CImpl;
     std::unique_ptr<CImpl> m_pImpl;
 };

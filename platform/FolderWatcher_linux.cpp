@@ -1,13 +1,20 @@
 #include "platform/FolderWatcher.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -51,6 +58,86 @@ bool IsFolder(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// What an event on a file (not a folder) says of it.
+CFolderWatcher::EChange FileChange(const std::string& path, std::uint32_t mask)
+{
+    using EChange = CFolderWatcher::EChange;
+    if (mask & IN_CLOSE_WRITE)
+        return EChange::Closed;
+    if (mask & IN_MODIFY)
+        return EChange::Written;
+    if (mask & IN_MOVED_TO)
+        return EChange::MovedIn;
+    if (mask & (IN_DELETE | IN_MOVED_FROM))
+        return EChange::Removed;
+    if (mask & IN_CREATE)
+    {
+        // A plain file is created to be written, and closed when done; a link (soft or hard) or a
+        // special file is whole at once, and no close may follow.
+        struct stat info;
+        const bool plain = lstat(path.c_str(), &info) != 0 || (S_ISREG(info.st_mode) && info.st_nlink == 1);
+        return plain ? EChange::Created : EChange::MovedIn;
+    }
+    return EChange::Touched;
+}
+
+// The type of the FUSE mount that holds `path` ("fuse.sshfs"), from the mount table.
+std::string FuseType(const std::string& path)
+{
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line;
+    std::string type;
+    std::size_t longest = 0;
+    while (std::getline(table, line))
+    {
+        // "ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS [TAGS...] - TYPE SOURCE ..."; a blank in a
+        // mount point is written "\040", so fields never hold one.
+        std::istringstream fields(line);
+        std::string field;
+        std::string mountPoint;
+        for (int i = 0; i < 5 && fields >> field; ++i)
+            mountPoint = field;
+        while (fields >> field && field != "-")
+        {
+        }
+        const bool holds =
+            mountPoint == "/" || path == mountPoint || path.compare(0, mountPoint.size() + 1, mountPoint + "/") == 0;
+        if (holds && mountPoint.size() >= longest && fields >> field)
+        {
+            longest = mountPoint.size();
+            type = field;
+        }
+    }
+    return type;
+}
+
+// The network file system that holds `root` ("nfs"), empty for a local one.
+std::string NetworkType(const std::string& root)
+{
+    static const std::pair<std::uint32_t, const char*> NetworkTypes[] = {
+        {0x6969, "nfs"},    {0x517B, "smb"},      {0xFF534D42, "cifs"}, {0xFE534D42, "smb2"},
+        {0x01021997, "9p"}, {0x00C36400, "ceph"}, {0x5346414F, "afs"},  {0x73757245, "coda"}};
+    struct statfs info;
+    if (statfs(root.c_str(), &info) != 0)
+        return std::string();
+    std::string type;
+    for (const auto& known : NetworkTypes)
+    {
+        if (static_cast<std::uint32_t>(info.f_type) == known.first)
+            type = known.second;
+    }
+    // FUSE serves local disks too ("fuseblk"); its named types ("fuse.sshfs") are mostly remote.
+    constexpr std::uint32_t FuseMagic = 0x65735546;
+    if (static_cast<std::uint32_t>(info.f_type) == FuseMagic)
+    {
+        char resolved[PATH_MAX];
+        type = FuseType(realpath(root.c_str(), resolved) ? resolved : root);
+        if (type.compare(0, 5, "fuse.") != 0)
+            type.clear();
+    }
+    return type;
+}
+
 } // namespace
 
 struct CFolderWatcher::CImpl
@@ -62,6 +149,8 @@ struct CFolderWatcher::CImpl
     RootGoneCallback onRootGone;
     FailureCallback onFailure;
     int inotifyFd = -1;
+    std::atomic<std::uint64_t> reported{0};
+    std::atomic<bool> handling{false}; // events read from inotifyFd are being handed on
     int stopPipe[2] = {-1, -1};
     std::thread thread;
     std::unordered_map<int, std::string> folders; // watch descriptor -> folder relative to the root
@@ -182,7 +271,8 @@ void CFolderWatcher::CImpl::Run()
         onFailure(reason);
         return;
     }
-    onReady();
+    const std::string network = NetworkType(root);
+    onReady(NetworkCaveat(network.empty() ? network : "a network file system (" + network + ")"));
     pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
     alignas(inotify_event) char buffer[64 * 1024];
     for (;;)
@@ -196,9 +286,12 @@ void CFolderWatcher::CImpl::Run()
         }
         if (fds[1].revents != 0)
             return;
+        // Set before the events leave the system's queue, cleared once all are handed on.
+        handling = true;
         const ssize_t count = read(inotifyFd, buffer, sizeof buffer);
         if (count <= 0)
         {
+            handling = false;
             if (count < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
             onFailure(std::string("cannot read changes: ") + std::strerror(errno));
@@ -214,6 +307,7 @@ void CFolderWatcher::CImpl::Run()
                 return;
             }
         }
+        handling = false;
     }
 }
 
@@ -245,7 +339,7 @@ bool CFolderWatcher::CImpl::RootChanged(bool gone, std::string& strReason)
         return true;
     if (!WatchTree(std::string(), strReason))
         return false;
-    onChange(std::string());
+    onChange(std::string(), EChange::Everything);
     return true;
 }
 
@@ -265,7 +359,7 @@ bool CFolderWatcher::CImpl::HandleEvent(const inotify_event& event, std::string&
 {
     if (event.mask & IN_Q_OVERFLOW)
     {
-        onChange(std::string());
+        onChange(std::string(), EChange::Everything);
         return true;
     }
     if (event.wd == anchorWatch)
@@ -289,8 +383,10 @@ bool CFolderWatcher::CImpl::HandleEvent(const inotify_event& event, std::string&
             Forget(path);
         else if ((event.mask & (IN_CREATE | IN_MOVED_TO)) && !WatchTree(path, strReason))
             return false;
+        onChange(path, EChange::Folder);
+        return true;
     }
-    onChange(path);
+    onChange(path, FileChange(root + "/" + path, event.mask));
     return true;
 }
 
@@ -309,7 +405,12 @@ void CFolderWatcher::Start(const std::string& root, const CLimits& limits, Ready
     m_pImpl->root = root;
     m_pImpl->limits = limits;
     m_pImpl->onReady = std::move(onReady);
-    m_pImpl->onChange = std::move(onChange);
+    CImpl* pCounted = m_pImpl.get();
+    m_pImpl->onChange = [pCounted, onChange = std::move(onChange)](const std::string& path, EChange change)
+    {
+        ++pCounted->reported;
+        onChange(path, change);
+    };
     m_pImpl->onRootGone = std::move(onRootGone);
     m_pImpl->onFailure = std::move(onFailure);
     m_pImpl->inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -339,6 +440,21 @@ void CFolderWatcher::Stop()
         m_pImpl->thread.join();
     }
     m_pImpl.reset();
+}
+
+std::uint64_t CFolderWatcher::Reported() const
+{
+    return m_pImpl ? m_pImpl->reported.load() : 0;
+}
+
+bool CFolderWatcher::HasUnreported() const
+{
+    if (!m_pImpl)
+        return false;
+    // The queue first: an event that leaves it after this look is handled, or counted, by the next.
+    int queued = 0;
+    const bool inQueue = ioctl(m_pImpl->inotifyFd, FIONREAD, &queued) != 0 || queued > 0;
+    return inQueue || m_pImpl->handling;
 }
 
 } // namespace Corvan

@@ -3,7 +3,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cwchar>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -106,6 +110,30 @@ bool IsFolder(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A file's size and last write time, read without opening it for data: no writer is ever kept from
+// the file. False for a file that is gone; `isFolder` tells a folder.
+struct CLook
+{
+    ULONGLONG size = 0;
+    ULONGLONG written = 0;
+    bool operator==(const CLook& other) const { return size == other.size && written == other.written; }
+};
+
+bool Look(const std::wstring& path, CLook& look, bool& isFolder)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    look.size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    look.written = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
+// The system tells no close of a file: a written file counts as closed once two looks this far
+// apart find the same size and last write time.
+constexpr ULONGLONG SettleMs = 10;
+
 // The folder above, in the "\\?\" form; empty above a drive's or share's root.
 std::wstring Parent(const std::wstring& path)
 {
@@ -128,6 +156,19 @@ struct CFolderWatcher::CImpl
     ChangeCallback onChange;
     RootGoneCallback onRootGone;
     FailureCallback onFailure;
+    // Written files not yet seen to stop changing: their path below the root, the last look, and
+    // when to look again.
+    struct CSettling
+    {
+        std::wstring path;
+        CLook look;
+        ULONGLONG lookAt = 0;
+    };
+    std::map<std::string, CSettling> settling;
+    std::atomic<std::uint64_t> reported{0};
+    // Changes the system handed over are being reported. What it still holds is not known here: a
+    // reader that asks may miss a change of the last moment, and hears of it next.
+    std::atomic<bool> handling{false};
     CWatch tree;   // the root and everything below it
     CWatch anchor; // the nearest existing folder above the root: tells when the root's name comes and goes
     bool anchorIsParent = false;
@@ -145,6 +186,9 @@ struct CFolderWatcher::CImpl
     bool HandleAnchor(std::string& strReason);
     bool CountEntries(std::string& strReason) const;
     void Report(const CWatch& watch, DWORD bytes);
+    void ReportRecord(const std::string& path, const std::wstring& name, DWORD action);
+    // Reports the written files that stopped changing; the time until the next look is due.
+    DWORD LookAgain();
 };
 
 // One watch covers the whole tree, so there is no per-folder limit to meet; the entry count still
@@ -187,9 +231,18 @@ bool CFolderWatcher::CImpl::WatchRoot(std::string& strReason)
 {
     // The watch starts before the scan, so a file created meanwhile is still seen. A root that is
     // not there (or goes while this runs) is watched once it is back.
-    if (!tree.Open(nativeRoot) || !tree.StartRead(TRUE, ChangeFilter))
+    if (!tree.Open(nativeRoot))
+        return true;
+    if (!tree.StartRead(TRUE, ChangeFilter))
     {
+        const DWORD error = GetLastError();
         tree.Close();
+        // A file system that cannot report changes at all (some network shares): said, not stale.
+        if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED)
+        {
+            strReason = "the folder's file system does not report changes";
+            return false;
+        }
         return true;
     }
     if (CountEntries(strReason))
@@ -216,6 +269,7 @@ void CFolderWatcher::CImpl::WatchAnchor()
 bool CFolderWatcher::CImpl::RootChanged(bool gone, std::string& strReason)
 {
     tree.Close();
+    settling.clear();
     if (gone)
         onRootGone();
     // Anchor first, then look: a root that comes back meanwhile is not missed.
@@ -224,7 +278,7 @@ bool CFolderWatcher::CImpl::RootChanged(bool gone, std::string& strReason)
         return true;
     if (!WatchRoot(strReason))
         return false;
-    onChange(std::string());
+    onChange(std::string(), EChange::Everything);
     return true;
 }
 
@@ -233,7 +287,7 @@ void CFolderWatcher::CImpl::Report(const CWatch& watch, DWORD bytes)
     // No records: more changed than the buffer held, and anything may have changed.
     if (bytes == 0)
     {
-        onChange(std::string());
+        onChange(std::string(), EChange::Everything);
         return;
     }
     const auto* pBytes = reinterpret_cast<const unsigned char*>(watch.buffer.data());
@@ -258,11 +312,78 @@ void CFolderWatcher::CImpl::Report(const CWatch& watch, DWORD bytes)
             start = end + 1;
         }
         if (!ignored)
-            onChange(path);
+            ReportRecord(path, std::wstring(pRecord->FileName, pRecord->FileNameLength / sizeof(wchar_t)),
+                         pRecord->Action);
         if (pRecord->NextEntryOffset == 0)
             return;
         offset += pRecord->NextEntryOffset;
     }
+}
+
+void CFolderWatcher::CImpl::ReportRecord(const std::string& path, const std::wstring& name, DWORD action)
+{
+    if (action == FILE_ACTION_REMOVED || action == FILE_ACTION_RENAMED_OLD_NAME)
+    {
+        settling.erase(path);
+        return onChange(path, EChange::Removed);
+    }
+    const std::wstring full = nativeRoot + L'\\' + name;
+    CLook look;
+    bool isFolder = false;
+    const bool there = Look(full, look, isFolder);
+    if (!there)
+    {
+        // Gone again already (an editor's temporary file, renamed into place): it came, whole, and
+        // its removal follows.
+        if (action == FILE_ACTION_ADDED || action == FILE_ACTION_RENAMED_NEW_NAME)
+            onChange(path, EChange::MovedIn);
+        return;
+    }
+    if (isFolder)
+    {
+        // A folder's own "modified" is a change of its entries, which report themselves.
+        if (action != FILE_ACTION_MODIFIED)
+            onChange(path, EChange::Folder);
+        return;
+    }
+    if (action == FILE_ACTION_RENAMED_NEW_NAME)
+    {
+        settling.erase(path);
+        return onChange(path, EChange::MovedIn);
+    }
+    settling[path] = {full, look, GetTickCount64() + SettleMs};
+    onChange(path, action == FILE_ACTION_ADDED ? EChange::Created : EChange::Written);
+}
+
+DWORD CFolderWatcher::CImpl::LookAgain()
+{
+    const ULONGLONG now = GetTickCount64();
+    ULONGLONG next = INFINITE;
+    for (auto it = settling.begin(); it != settling.end();)
+    {
+        CSettling& file = it->second;
+        CLook look;
+        bool isFolder = false;
+        if (file.lookAt <= now)
+        {
+            const bool there = Look(file.path, look, isFolder);
+            if (there && !(look == file.look))
+            {
+                file.look = look;
+                file.lookAt = now + SettleMs;
+            }
+            else
+            {
+                if (there)
+                    onChange(it->first, EChange::Closed);
+                it = settling.erase(it); // a file that went has its removal reported
+                continue;
+            }
+        }
+        next = std::min(next, file.lookAt - now);
+        ++it;
+    }
+    return static_cast<DWORD>(next);
 }
 
 bool CFolderWatcher::CImpl::HandleTree(std::string& strReason)
@@ -274,7 +395,9 @@ bool CFolderWatcher::CImpl::HandleTree(std::string& strReason)
     // failure means the root went (a removed folder ends its reads): look again.
     if (!read && GetLastError() != ERROR_NOTIFY_ENUM_DIR)
         return RootChanged(!IsFolder(nativeRoot), strReason);
+    handling = true;
     Report(tree, read ? bytes : 0);
+    handling = false;
     if (!tree.StartRead(TRUE, ChangeFilter))
         return RootChanged(!IsFolder(nativeRoot), strReason);
     return true;
@@ -322,7 +445,10 @@ void CFolderWatcher::CImpl::Run()
         onFailure(reason);
         return;
     }
-    onReady();
+    // A share reports the changes made through this computer only, or none at all.
+    const bool remote = nativeRoot.compare(0, 8, L"\\\\?\\UNC\\") == 0 ||
+                        GetDriveTypeW((nativeRoot.substr(4, 2) + L"\\").c_str()) == DRIVE_REMOTE;
+    onReady(NetworkCaveat(remote ? "a network share" : ""));
     for (;;)
     {
         HANDLE waits[3] = {stopEvent.get()};
@@ -336,8 +462,10 @@ void CFolderWatcher::CImpl::Run()
                 waits[count++] = pWatch->event.get();
             }
         }
-        const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+        const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, LookAgain());
         bool ok = true;
+        if (woken == WAIT_TIMEOUT)
+            continue;
         if (woken == WAIT_OBJECT_0)
         {
             tree.Close();
@@ -379,7 +507,12 @@ void CFolderWatcher::Start(const std::string& root, const CLimits& limits, Ready
     m_pImpl->nativeRoot = NativeRoot(root);
     m_pImpl->limits = limits;
     m_pImpl->onReady = std::move(onReady);
-    m_pImpl->onChange = std::move(onChange);
+    CImpl* pCounted = m_pImpl.get();
+    m_pImpl->onChange = [pCounted, onChange = std::move(onChange)](const std::string& path, EChange change)
+    {
+        ++pCounted->reported;
+        onChange(path, change);
+    };
     m_pImpl->onRootGone = std::move(onRootGone);
     m_pImpl->onFailure = std::move(onFailure);
     m_pImpl->stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -403,6 +536,16 @@ void CFolderWatcher::Stop()
         m_pImpl->thread.join();
     }
     m_pImpl.reset();
+}
+
+std::uint64_t CFolderWatcher::Reported() const
+{
+    return m_pImpl ? m_pImpl->reported.load() : 0;
+}
+
+bool CFolderWatcher::HasUnreported() const
+{
+    return m_pImpl && m_pImpl->handling;
 }
 
 } // namespace Corvan

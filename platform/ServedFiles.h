@@ -46,6 +46,10 @@ public:
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const;
     // The open file as the system knows it (FileSend.h hands it to the system).
     std::intptr_t NativeHandle() const { return m_handle; }
+    // True when a process has the file open for writing, where the system tells without holding
+    // up the writer for more than the moment it takes to ask (Linux, for the user's own files);
+    // false where it cannot tell.
+    bool HasWriter() const;
 
 private:
     // The open file: a descriptor on POSIX, a HANDLE on Windows.

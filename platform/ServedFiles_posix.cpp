@@ -1,6 +1,7 @@
 #include "platform/ServedFiles.h"
 
 #include <cerrno>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -64,6 +65,22 @@ long long CReadOnlyFile::ReadAt(char* pBuffer, std::size_t length, std::int64_t 
         if (count >= 0 || errno != EINTR)
             return count;
     }
+}
+
+bool CReadOnlyFile::HasWriter() const
+{
+#ifdef F_SETLEASE
+    // A read lease is granted only while no process has the file open for writing, and given back
+    // at once: a writer that opens meanwhile waits that moment. Its break is told with a signal
+    // that is ignored unless handled, not the default SIGIO, which would end the server.
+    const int fd = static_cast<int>(m_handle);
+    if (fcntl(fd, F_SETSIG, SIGURG) != 0)
+        return false;
+    if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
+        return errno == EAGAIN;
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+#endif
+    return false;
 }
 
 bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries)

@@ -125,6 +125,13 @@ EOpenResult CReadOnlyFile::Open(const std::string& path)
     return EOpenResult::File;
 }
 
+bool CReadOnlyFile::HasWriter() const
+{
+    // Only an open without write sharing would tell, and while it is held a saving editor's open
+    // fails: not asked.
+    return false;
+}
+
 long long CReadOnlyFile::ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const
 {
     // One read is at most 4 GiB less a byte on Windows; callers read in pieces anyway.

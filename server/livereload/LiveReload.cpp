@@ -5,6 +5,7 @@
 #include "server/http/Connection.h"
 #include "server/httprules/Hosts.h"
 #include "server/livereload/LiveReloadScript.h"
+#include "server/siterules/RuleFile.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
@@ -44,7 +45,10 @@ struct CLiveReload::CTimers
     explicit CTimers(boost::asio::io_context& loop) : scanWait(loop), changes(loop) {}
     boost::asio::steady_timer scanWait;
     boost::asio::steady_timer changes;
-    bool changesArmed = false;
+    // When the changes' timer fires; the wait it stands for, so that a wait replaced by an earlier
+    // one does nothing.
+    CChangeTracker::Clock::time_point armedFor = CChangeTracker::Clock::time_point::max();
+    unsigned armed = 0;
 };
 
 CLiveReload::CLiveReload(std::string strRoot, int port, boost::asio::io_context& loop)
@@ -87,8 +91,10 @@ void CLiveReload::Start()
     limits.maxWatches = TestLimits::FromEnvironment("CORVAN_TEST_MAX_WATCHES", limits.maxWatches);
     // The watcher calls from its own thread: everything goes to the loop.
     m_watcher.Start(
-        m_strRoot, limits, [this] { boost::asio::post(m_loop, [this] { OnScanDone(); }); },
-        [this](const std::string& path) { boost::asio::post(m_loop, [this, path] { OnChange(path); }); },
+        m_strRoot, limits,
+        [this](const std::string& caveat) { boost::asio::post(m_loop, [this, caveat] { OnReady(caveat); }); },
+        [this](const std::string& path, CFolderWatcher::EChange change)
+        { boost::asio::post(m_loop, [this, path, change] { OnChange(path, change); }); },
         [this] { OnRootGone(); },
         [this](const std::string& reason) { boost::asio::post(m_loop, [this, reason] { OnFailure(reason); }); });
 }
@@ -97,6 +103,7 @@ bool CLiveReload::CloseSockets()
 {
     m_pTimers->scanWait.cancel();
     m_pTimers->changes.cancel();
+    m_pTimers->armedFor = Clock::time_point::max();
     m_waiting.clear();
     const bool any = m_sockets.Count() > 0;
     m_sockets.CloseAll();
@@ -131,7 +138,27 @@ void CLiveReload::Admit(CConnection&& connection)
         return CLiveSockets::Refuse(std::move(connection), Refusal(404)); // live reload has ended
     if (m_sockets.Count() >= m_maxSockets)
         return CLiveSockets::Refuse(std::move(connection), Refusal(503));
-    m_sockets.Open(std::move(connection), m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string());
+    m_sockets.Open(std::move(connection), Greeting());
+}
+
+std::string CLiveReload::Greeting() const
+{
+    std::string message = m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string();
+    if (!m_strCaveat.empty())
+        message += (message.empty() ? "notices\n" : "\n") + m_strCaveat;
+    return message;
+}
+
+void CLiveReload::OnReady(const std::string& strCaveat)
+{
+    // Said once: the pages show it too, as each opens its socket.
+    m_strCaveat = strCaveat;
+    if (!m_strCaveat.empty())
+    {
+        std::fprintf(stderr, "mongoose: %s\n", m_strCaveat.c_str());
+        std::fflush(stderr);
+    }
+    OnScanDone();
 }
 
 void CLiveReload::OnScanDone()
@@ -146,40 +173,89 @@ void CLiveReload::OnScanDone()
         Admit(std::move(connection));
 }
 
-void CLiveReload::OnChange(const std::string& relativePath)
+void CLiveReload::OnChange(const std::string& relativePath, CFolderWatcher::EChange change)
 {
-    m_siteRulesChanged = m_siteRulesChanged || CSiteRules::Concerns(relativePath);
-    m_changes.Add(relativePath, CChangeDebouncer::Clock::now());
-    WaitForQuiet();
+    ++m_heard;
+    m_changes.Add(relativePath, change, Clock::now());
+    Arm();
 }
 
-void CLiveReload::WaitForQuiet()
+void CLiveReload::Arm()
 {
-    if (m_pTimers->changesArmed)
-        return;
-    m_pTimers->changesArmed = true;
-    m_pTimers->changes.expires_at(m_changes.Due());
+    Clock::time_point due = m_changes.Due();
+    if (m_rulesStale)
+        due = std::min(due, m_nextRulesTry);
+    if (due == Clock::time_point::max() || due >= m_pTimers->armedFor)
+        return; // the timer fires before then anyway
+    m_pTimers->armedFor = due;
+    // Setting the time ends a wait under way (with operation_aborted); the number tells a late one.
+    m_pTimers->changes.expires_at(due);
     m_pTimers->changes.async_wait(
-        [this](const boost::system::error_code& error)
+        [this, armed = ++m_pTimers->armed](const boost::system::error_code& error)
         {
-            m_pTimers->changesArmed = false;
-            if (!error)
-                Tell();
+            if (error || armed != m_pTimers->armed)
+                return;
+            m_pTimers->armedFor = Clock::time_point::max();
+            Tell();
         });
 }
 
 void CLiveReload::Tell()
 {
-    if (!m_changes.IsPending())
+    const Clock::time_point now = Clock::now();
+    if (m_changes.Due() <= now)
+        Owe(m_changes.Take(now), now);
+    // The pages wait for a rule file that is being written, briefly: they reload once, under its
+    // complete rules, and never show a notice for a line that was only half written.
+    if (m_rulesStale && !ReadRules(now) && !m_owed.empty() && now < m_owedSince + CChangeTracker::LongestDelay)
+        return Arm();
+    if (!m_owed.empty() && m_active) // after "off" nothing may follow
+        m_sockets.Broadcast(m_owed);
+    m_owed.clear();
+    Arm();
+}
+
+void CLiveReload::Owe(const CChangeMessage& message, Clock::time_point now)
+{
+    if (message.text.empty())
         return;
-    if (CChangeDebouncer::Clock::now() < m_changes.Due())
-        return WaitForQuiet(); // more changes came meanwhile
-    const std::string message = m_changes.Take();
+    if (std::any_of(message.paths.begin(), message.paths.end(), CSiteRules::Concerns) && m_pSiteRules)
+    {
+        m_rulesStale = true;
+        m_nextRulesTry = now;
+        m_rulesRetry = RulesRetry;
+    }
+    if (m_owed.empty())
+        m_owedSince = now;
+    // Two held messages make one: sheets named apart are all swapped, anything else reloads.
+    const bool bothSheets = m_owed.compare(0, 3, "css") == 0 && message.text.compare(0, 3, "css") == 0;
+    m_owed = m_owed.empty() || m_owed == message.text ? message.text : bothSheets ? "css" : "reload";
+}
+
+bool CLiveReload::ReadRules(Clock::time_point now)
+{
+    if (now < m_nextRulesTry)
+        return false;
+    // A rule file still open for writing, or one that changed while it was read, is read again
+    // shortly; the rules in force stay whole meanwhile.
+    const auto isStillWhole = [this]
+    {
+        // Every write before the read has been heard of, and none is still going on.
+        return !m_watcher.HasUnreported() && m_watcher.Reported() == m_heard &&
+               !m_changes.IsBeingWritten(RedirectsFileName) && !m_changes.IsBeingWritten(HeadersFileName);
+    };
+    if (!isStillWhole() || !m_pSiteRules->Reload(isStillWhole))
+    {
+        m_nextRulesTry = now + m_rulesRetry;
+        m_rulesRetry = std::min(m_rulesRetry * 2, LongestRulesRetry);
+        return false;
+    }
+    m_rulesStale = false;
     // Read before the pages reload, so that they load under the new rules.
-    if (std::exchange(m_siteRulesChanged, false) && m_pSiteRules)
-        m_pSiteRules->Load();
-    if (m_active) // after "off" nothing may follow
-        m_sockets.Broadcast(message);
+    if (m_owed.empty())
+        m_owedSince = now;
+    m_owed = "reload";
+    return true;
 }
 
 void CLiveReload::OnRootGone()

@@ -2,24 +2,28 @@
 
 // Live reload: pages served from the folder follow it while the user edits. In three parts: the
 // script every shown page gets (LiveReloadScript.h), the pages' sockets (LiveSockets.h), and the
-// changes the folder watcher reports, coalesced (ChangeDebouncer.h) and sent to every open socket
-// as one text message:
+// changes the folder watcher reports, told once each save is complete (ChangeTracker.h) and sent
+// to every open socket as one text message:
 //   "reload"  reload the page
-//   "css"     only style sheets changed: fetch them again in place
+//   "css\n[\"a.css\",\"sub/b.css\"]"  only these style sheets changed (paths below the root, a JSON
+//             array): fetch them, and the sheets that import them, again in place; a bare "css"
+//             (too many names, or a name that is not UTF-8) fetches every sheet again
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
 //   "notices\n<line>\n..."  sent as a socket opens, when the site's rule files have lines that were
-//             skipped (SiteRules.h): the page shows them. A change of a rule file reads it again
-//             and reloads the pages.
+//             skipped (SiteRules.h), or the folder's file system may not report every change: the
+//             page shows them. A change of a rule file reads it again, once it is complete, and
+//             reloads the pages.
 // This part joins them on the server's loop; the watcher's thread only posts to it.
 
 #include "platform/FolderWatcher.h"
 #include "server/files/StaticFiles.h"
 #include "server/http/Routes.h"
-#include "server/livereload/ChangeDebouncer.h"
+#include "server/livereload/ChangeTracker.h"
 #include "server/livereload/LiveSockets.h"
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +49,10 @@ public:
     // A socket that arrives while the first scan of the folder still runs waits for it (this long
     // at most), so that a page whose socket is open never misses a change.
     static constexpr std::chrono::milliseconds ScanWait{3000};
+    // How soon a rule file that was not complete is read again: at first, and at most (the wait
+    // doubles while a writer keeps it open).
+    static constexpr std::chrono::milliseconds RulesRetry{5};
+    static constexpr std::chrono::milliseconds LongestRulesRetry{160};
 
     CLiveReload(std::string strRoot, int port, boost::asio::io_context& loop);
     ~CLiveReload();
@@ -72,10 +80,18 @@ private:
     struct CTimers;
     void OnUpgrade(const CRequest& request, CConnection&& connection);
     void Admit(CConnection&& connection);
+    using Clock = CChangeTracker::Clock;
+    void OnReady(const std::string& strCaveat);
     void OnScanDone();
-    void OnChange(const std::string& relativePath);
-    void WaitForQuiet();
+    void OnChange(const std::string& relativePath, CFolderWatcher::EChange change);
+    // Sets the timer for the next message, or the next read of the rule files.
+    void Arm();
     void Tell();
+    void Owe(const CChangeMessage& message, Clock::time_point now);
+    // Reads the rule files again once both are complete; false (the rules kept) until then.
+    bool ReadRules(Clock::time_point now);
+    // A socket's first message: the notices, if any.
+    std::string Greeting() const;
     void OnRootGone();
     void OnFailure(const std::string& reason);
 
@@ -85,12 +101,18 @@ private:
     std::unique_ptr<CTimers> m_pTimers;
     std::size_t m_maxSockets;
     CSiteRules* m_pSiteRules = nullptr;
-    bool m_siteRulesChanged = false;
+    bool m_rulesStale = false;
+    Clock::time_point m_nextRulesTry;
+    std::chrono::milliseconds m_rulesRetry = RulesRetry;
+    std::string m_owed; // a message held while the rule files are written
+    Clock::time_point m_owedSince;
+    std::string m_strCaveat;
+    std::uint64_t m_heard = 0; // changes the watcher reported that reached the loop
     bool m_active = true;
     bool m_waitForScan = true;
     bool m_rootGoneTold = false; // on the watcher's thread only
     std::vector<CConnection> m_waiting;
-    CChangeDebouncer m_changes;
+    CChangeTracker m_changes;
     CLiveSockets m_sockets;
     CFolderWatcher m_watcher;
 };

@@ -18,7 +18,7 @@ constexpr char ScriptTag[] = "<script src=\"/" CORVAN_RESERVED_FOLDER "live.js\"
 // Served at ScriptPath. It never writes to the console: a server that went away (a new drop
 // restarted it) costs a few quiet retries with a growing delay, not a stream of errors.
 const char ScriptText[] = R"JS(// Follows the served folder: reloads the page when a file changes, swaps the
-// style sheets in place when only CSS changed.
+// changed style sheets in place when only CSS changed.
 (function () {
     'use strict';
     if (window.__corvanLiveReload) {
@@ -27,26 +27,71 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
     window.__corvanLiveReload = true;
     var firstDelay = 250, longestDelay = 10000, delay = firstDelay, stopped = false;
 
-    function swapStyleSheets() {
+    // The path of a URL on this server, as the server names files (below the root), in lower case:
+    // a name differing in case only is taken for the same file (a server on Windows serves it).
+    function pathOf(href) {
+        var url = new URL(href, location.href);
+        if (url.origin !== location.origin) {
+            return null;
+        }
+        try {
+            return decodeURIComponent(url.pathname).slice(1).toLowerCase();
+        } catch (e) {
+            return url.pathname.slice(1).toLowerCase();
+        }
+    }
+
+    // True when the sheet, or one it imports, is one of `names`.
+    function uses(sheet, names, depth) {
+        if (!sheet || depth > 8) {
+            return false;
+        }
+        if (sheet.href && names.indexOf(pathOf(sheet.href)) >= 0) {
+            return true;
+        }
+        var rules;
+        try {
+            rules = sheet.cssRules;
+        } catch (e) {
+            return false;
+        }
+        return Array.prototype.some.call(rules || [], function (rule) {
+            return rule.type === 3 && uses(rule.styleSheet, names, depth + 1);
+        });
+    }
+
+    // Fetches the page's style sheets again: those that are or import one of `names` (paths below the
+    // root), or every one when none of them does or no names were given.
+    function swapStyleSheets(names) {
         var stamp = String(Date.now());
-        var links = document.querySelectorAll('link[href]');
-        Array.prototype.forEach.call(links, function (link) {
-            if (!/(^|\s)stylesheet(\s|$)/i.test(link.rel) || link.__corvanReplaced || !link.parentNode) {
-                return;
+        var links = Array.prototype.filter.call(document.querySelectorAll('link[href]'), function (link) {
+            return /(^|\s)stylesheet(\s|$)/i.test(link.rel) && !link.__corvanReplaced && link.parentNode &&
+                pathOf(link.href) !== null;
+        });
+        if (names) {
+            names = names.map(function (name) { return String(name).toLowerCase(); });
+            var named = links.filter(function (link) {
+                return names.indexOf(pathOf(link.href)) >= 0 || uses(link.sheet, names, 0);
+            });
+            if (named.length) {
+                links = named;
             }
+        }
+        links.forEach(function (link) {
             var url = new URL(link.href, location.href);
-            if (url.origin !== location.origin) {
-                return;
-            }
             url.searchParams.set('__corvan', stamp);
-            // The old sheet stays until the new one has loaded, so the page never flashes unstyled.
+            // The old sheet stays until the new one has loaded, so the page never flashes unstyled; a
+            // sheet swapped again while it loads takes the ones it was to replace along.
             var fresh = link.cloneNode(false);
             fresh.href = url.href;
+            fresh.__corvanOld = (link.__corvanOld || []).concat([link]);
             link.__corvanReplaced = true;
             var done = function () {
-                if (link.parentNode) {
-                    link.parentNode.removeChild(link);
-                }
+                fresh.__corvanOld.forEach(function (old) {
+                    if (old.parentNode) {
+                        old.parentNode.removeChild(old);
+                    }
+                });
             };
             fresh.addEventListener('load', done);
             fresh.addEventListener('error', done);
@@ -104,8 +149,12 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
         socket.onmessage = function (event) {
             if (event.data === 'reload') {
                 location.reload();
-            } else if (event.data === 'css') {
-                swapStyleSheets();
+            } else if (event.data === 'css' || String(event.data).indexOf('css\n') === 0) {
+                var names = null;
+                try {
+                    names = JSON.parse(event.data.slice(4) || 'null');
+                } catch (e) {}
+                swapStyleSheets(Array.isArray(names) ? names : null);
             } else if (typeof event.data === 'string' && event.data.indexOf('notices\n') === 0) {
                 showNotices(event.data.slice(8));
             } else if (event.data === 'off') {

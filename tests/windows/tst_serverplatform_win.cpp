@@ -189,6 +189,7 @@ struct CReports
     bool ready = false;
     int rootGone = 0;
     std::vector<std::string> paths;
+    std::vector<std::string> closed; // paths told complete
     std::vector<std::string> failures;
 
     template <typename Predicate>
@@ -205,16 +206,18 @@ void StartWatcher(CFolderWatcher& watcher, const std::wstring& site, CReports& r
 {
     watcher.Start(
         Slashes(Utf8(site)), limits,
-        [&]
+        [&](const std::string&)
         {
             std::lock_guard<std::mutex> lock(reports.mutex);
             reports.ready = true;
             reports.changed.notify_all();
         },
-        [&](const std::string& path)
+        [&](const std::string& path, CFolderWatcher::EChange change)
         {
             std::lock_guard<std::mutex> lock(reports.mutex);
             reports.paths.push_back(path);
+            if (change == CFolderWatcher::EChange::Closed)
+                reports.closed.push_back(path);
             reports.changed.notify_all();
         },
         [&]
@@ -245,6 +248,8 @@ void TestWatcher(const std::wstring& site)
     WriteWide(site + L"\\notes~", "x");
     WriteWide(site + L"\\" + PageName, "<p>saved again</p>");
     Check(reports.WaitFor([&] { return reports.Has(PageUtf8); }), "a saved page is reported by its UTF-8 name");
+    Check(reports.WaitFor([&] { return !reports.closed.empty() && reports.closed.back() == PageUtf8; }),
+          "a saved page is reported complete once it stops changing");
     CreateDirectoryW((site + L"\\sub " + FolderName).c_str(), nullptr);
     WriteWide(site + L"\\sub " + FolderName + L"\\deep.css", "p{}");
     const std::string deep = "sub " + FolderUtf8 + "/deep.css";
