@@ -1,6 +1,7 @@
 #include "mainwindow/CCorvanHTMLStarter.h"
 
 #include "launcher/CorvanStringConversion.h"
+#include "launcher/LaunchTrace.h"
 #include "launcher/LocalServer.h"
 #include "mainwindow/UserMessage.h"
 #include "platform/ProcessSweep.h"
@@ -51,14 +52,17 @@ void ShowFailure(QWidget* parent, const QString& strText)
 
 void CCorvanHTMLStarter::LaunchLocalServer(QString strPath)
 {
+    LaunchTrace::Mark("launch");
     CCorvanString path = ToCorvanString(strPath);
     const QString strProgram = LocalServer::ProgramPath();
     const QString strFolder = ToQString(path.Path(QDir::separator().unicode()));
     QString strFailure;
     {
         CBusyCursor busy;
+        LaunchTrace::Mark("sweep");
         Platform::TerminateProcessesNamed(Platform::ServerExecutableName, SweepWait);
         Release(m_pServerProcess);
+        LaunchTrace::Mark("swept");
         m_pServerProcess = new QProcess();
 
         if (!CCorvanString::FileExist(ToCorvanString(strProgram)))
@@ -73,8 +77,10 @@ void CCorvanHTMLStarter::LaunchLocalServer(QString strPath)
                 CCorvanString fileName(path);
                 fileName.RemovePath();
                 m_strURL = LocalServer::FileURL(ToQString(fileName));
+                LaunchTrace::Mark("open");
                 if (!QDesktopServices::openUrl(QUrl(m_strURL, QUrl::TolerantMode)))
                     strFailure = LocalServer::BrowserFailureText(m_strURL);
+                LaunchTrace::Mark("opened");
                 // The page is served either way, so its address can be copied.
                 ui.copyToClipboardPushButton->show();
             }

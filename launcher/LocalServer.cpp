@@ -1,5 +1,6 @@
 #include "launcher/LocalServer.h"
 
+#include "launcher/LaunchTrace.h"
 #include "platform/PortOwner.h"
 #include "platform/ProcessSweep.h"
 #include "server/ServerProtocol.h"
@@ -125,6 +126,7 @@ StartResult Start(QProcess& process, const QString& strProgram, const QString& s
     QElapsedTimer clock;
     clock.start();
     process.setWorkingDirectory(strFolder);
+    LaunchTrace::Mark("start");
     process.start(strProgram, {QString::number(LauncherPort)}, QIODevice::ReadWrite);
     if (!process.waitForStarted(ReadyTimeoutMs))
     {
@@ -132,6 +134,7 @@ StartResult Start(QProcess& process, const QString& strProgram, const QString& s
         result.strErrorLine = process.errorString();
         return result;
     }
+    LaunchTrace::Mark("started");
 
     // Started only means the program runs; it serves once it says so. Until then, keep the first
     // error line and drop everything else, so nothing piles up.
@@ -143,6 +146,7 @@ StartResult Start(QProcess& process, const QString& strProgram, const QString& s
         output += process.readAllStandardOutput();
         if (TakeReadyLine(output))
         {
+            LaunchTrace::Mark("ready");
             DiscardFurtherOutput(process);
             result.outcome = StartResult::Serving;
             return result;
