@@ -56,18 +56,20 @@ echo "median release-to-open:   $(median release-to-open-ms) ms (polled)"
 echo "median release-to-page:   $(median release-to-page-ms) ms (polled)"
 
 # Each drop's stamps begin with the harness's release; a step is the time between two stamps, in ms.
-steps='release drop   X11 drag and harness: mouse release to the drop event
-drop    launch        drop event to the launch
+steps='release button-release harness: xdotool starting until the drag source sees the release
+button-release drop   X11 drag: the release reaching the tool as a drop event
+drop    launch        drop event to the launch (the dropped file name fetched from the source)
 launch  sweep         busy cursor
 sweep   swept         sweep of running servers
 swept   start         checks before the start
 start   started       server process started (exec done)
 started ready         server ready line read
 ready   open          address built
-open    opener        hand-over: openUrl to the opener running
-open    opened        (openUrl returning)
+open    opener        hand-over: the opener running
+open    opened        (the hand-over returning to the tool)
 drop    opener        TOOL: drop event to the opener running
-release opener        TOTAL: mouse release to the opener running'
+button-release opener REAL DRAG: button release to the opener running
+release opener        with the harness: xdotool starting to the opener running'
 awk -v steps="$steps" '
     BEGIN { n = split(steps, rows, "\n") }
     $1 == "release" { ++drop }
@@ -87,5 +89,5 @@ while IFS= read -r line; do
     row=$((row + 1))
     values=$(awk -v r="$row" '$1 == r { print $2 }' "$work/steps")
     [ -n "$values" ] || continue
-    printf '  %8s  %s\n' "$(echo "$values" | median_of_lines)" "$(echo "$line" | sed 's/^[a-z]* *[a-z]* *//')"
+    printf '  %8s  %s\n' "$(echo "$values" | median_of_lines)" "$(echo "$line" | sed 's/^[a-z-]* *[a-z-]* *//')"
 done <<<"$steps"
