@@ -62,13 +62,17 @@ int MillisecondsUntil(Clock::time_point deadline)
 // True once the program has ended and been reaped, now or before.
 bool Reap(pid_t pid, bool& reaped, int& status)
 {
-    if (!reaped && waitpid(pid, &status, WNOHANG) == pid)
+    if (reaped)
+        return true;
+    const pid_t result = waitpid(pid, &status, WNOHANG);
+    // ECHILD: reaped by someone else (or children are not kept); it has ended all the same.
+    if (result == pid || (result < 0 && errno == ECHILD))
         reaped = true;
     return reaped;
 }
 
-// The spawned program starts as a program started from a desktop would: default signal handling (the
-// toolkit ignores SIGPIPE, which the server relies on to end when its reader is gone) and no signals blocked.
+// The program starts as one started from a desktop would, as the toolkit's own process start did:
+// default signal handling (the toolkit ignores SIGPIPE in this process) and no signals blocked.
 void InitAttributes(posix_spawnattr_t& attributes)
 {
     posix_spawnattr_init(&attributes);
