@@ -74,6 +74,35 @@ std::wstring Quoted(const std::wstring& word)
     return quoted + L"\"";
 }
 
+// Starts the program with exactly the three standard handles `inherited` (input, output, error), listed
+// explicitly, so no other handle this process holds leaks into it.
+BOOL CreateWithHandles(const std::wstring& program, std::wstring commandLine, const std::wstring& folder,
+                       HANDLE (&inherited)[3], PROCESS_INFORMATION& process)
+{
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::string listBuffer(listSize, '\0');
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&listBuffer[0]);
+    InitializeProcThreadAttributeList(list, 1, 0, &listSize);
+    UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited), nullptr,
+                              nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = inherited[0];
+    startup.StartupInfo.hStdOutput = inherited[1];
+    startup.StartupInfo.hStdError = inherited[2];
+    startup.lpAttributeList = list;
+    // No console window of its own: the tool is a windowed program.
+    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
+                                        nullptr, folder.c_str(), &startup.StartupInfo, &process);
+    const DWORD error = GetLastError();
+    DeleteProcThreadAttributeList(list);
+    SetLastError(error);
+    return started;
+}
+
 // Reads what `pipe` holds now into `into` (or drops it when `into` is null); closes it at its end.
 void ReadSome(HANDLE& pipe, std::string* into)
 {
@@ -131,8 +160,6 @@ CChildProcess::~CChildProcess()
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& folder, std::string& error)
 {
-    // Only the three standard handles are inherited, listed explicitly, so no other handle this
-    // process holds leaks into the program.
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outputRead = nullptr, outputWrite = nullptr, errorRead = nullptr, errorWrite = nullptr;
     HANDLE input =
@@ -150,32 +177,11 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
     SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
 
     HANDLE inherited[] = {input, outputWrite, errorWrite};
-    SIZE_T listSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-    std::string listBuffer(listSize, '\0');
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&listBuffer[0]);
-    InitializeProcThreadAttributeList(list, 1, 0, &listSize);
-    UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited), nullptr,
-                              nullptr);
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof(startup);
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = input;
-    startup.StartupInfo.hStdOutput = outputWrite;
-    startup.StartupInfo.hStdError = errorWrite;
-    startup.lpAttributeList = list;
-
-    const std::wstring wideProgram = Wide(program);
-    std::wstring commandLine = Quoted(wideProgram);
+    std::wstring commandLine = Quoted(Wide(program));
     for (const std::string& argument : arguments)
         commandLine += L" " + Quoted(Wide(argument));
-    const std::wstring wideFolder = Wide(folder);
-    // No console window of its own: the tool is a windowed program.
-    const BOOL started = CreateProcessW(wideProgram.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
-                                        nullptr, wideFolder.c_str(), &startup.StartupInfo, &m_pHandles->process);
+    const BOOL started = CreateWithHandles(Wide(program), commandLine, Wide(folder), inherited, m_pHandles->process);
     const DWORD startError = GetLastError();
-    DeleteProcThreadAttributeList(list);
     for (HANDLE handle : inherited)
         CloseHandle(handle);
     if (!started)
