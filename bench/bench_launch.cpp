@@ -3,12 +3,12 @@
 // in build/bin). Usage: bench_launch [launches, default 25]. Runs offscreen; no browser is opened.
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
+#include "platform/ChildProcess.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -65,8 +65,8 @@ int main(int argc, char** argv)
         milliseconds.push_back(browser.openedAt / 1e6);
         app.processEvents();
     }
-    if (QProcess* pServer = window.ServerProcess())
-        pServer->close();
+    if (Platform::CChildProcess* pServer = window.ServerProcess())
+        pServer->Kill();
     if (milliseconds.size() != static_cast<std::size_t>(launches))
         return 1;
 

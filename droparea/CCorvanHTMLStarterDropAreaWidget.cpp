@@ -1,5 +1,6 @@
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 
+#include "launcher/LaunchTrace.h"
 #include "mainwindow/CCorvanHTMLStarter.h"
 #include "mainwindow/UserMessage.h"
 #include "productidentity/ProductIdentity.h"
@@ -107,6 +108,7 @@ void CCorvanHTMLStarterDropAreaWidget::dragEnterEvent(QDragEnterEvent* event)
 
 void CCorvanHTMLStarterDropAreaWidget::dropEvent(QDropEvent* event)
 {
+    LaunchTrace::Mark("drop");
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls())
         paths.append(QDir::toNativeSeparators(url.toLocalFile()));

@@ -1,5 +1,7 @@
 #include "launcher/LocalServer.h"
 
+#include "launcher/LaunchTrace.h"
+#include "platform/ChildProcess.h"
 #include "platform/PortOwner.h"
 #include "platform/ProcessSweep.h"
 #include "server/ServerProtocol.h"
@@ -9,8 +11,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
 
 namespace Corvan
 {
@@ -54,24 +59,12 @@ void KeepFirstLine(QByteArray& line, bool& complete, const QByteArray& more)
     }
 }
 
-// A serving server keeps its pipes: closing them could end it with SIGPIPE on its next log line.
-void DiscardFurtherOutput(QProcess& process)
-{
-    QProcess* pProcess = &process;
-    QObject::connect(pProcess, &QProcess::readyReadStandardOutput, pProcess,
-                     [pProcess] { pProcess->readAllStandardOutput(); });
-    QObject::connect(pProcess, &QProcess::readyReadStandardError, pProcess,
-                     [pProcess] { pProcess->readAllStandardError(); });
-    pProcess->readAllStandardOutput();
-    pProcess->readAllStandardError();
-}
-
-StartResult Ended(QProcess& process, const QByteArray& errorLine)
+StartResult Ended(Platform::CChildProcess& process, const QByteArray& errorLine)
 {
     StartResult result;
-    result.exitCode = process.exitCode();
+    result.exitCode = process.ExitCode();
     result.strErrorLine = QString::fromUtf8(errorLine).trimmed();
-    if (process.exitStatus() == QProcess::CrashExit)
+    if (process.Crashed())
     {
         result.outcome = StartResult::Crashed;
     }
@@ -113,7 +106,7 @@ QString FileURL(const QString& strFileName)
            QString::fromLatin1(QUrl::toPercentEncoding(strFileName));
 }
 
-StartResult Start(QProcess& process, const QString& strProgram, const QString& strFolder)
+StartResult Start(Platform::CChildProcess& process, const QString& strProgram, const QString& strFolder)
 {
     StartResult result;
     if (!QFileInfo(strFolder).isDir())
@@ -124,41 +117,46 @@ StartResult Start(QProcess& process, const QString& strProgram, const QString& s
 
     QElapsedTimer clock;
     clock.start();
-    process.setWorkingDirectory(strFolder);
-    process.start(strProgram, {QString::number(LauncherPort)}, QIODevice::ReadWrite);
-    if (!process.waitForStarted(ReadyTimeoutMs))
+    LaunchTrace::Mark("start");
+    std::string error;
+    if (!process.Start(strProgram.toUtf8().toStdString(), {std::to_string(LauncherPort)},
+                       strFolder.toUtf8().toStdString(), error))
     {
         result.outcome = StartResult::FailedToStart;
-        result.strErrorLine = process.errorString();
+        result.strErrorLine = QString::fromLocal8Bit(error.c_str());
         return result;
     }
+    LaunchTrace::Mark("started");
 
     // Started only means the program runs; it serves once it says so. Until then, keep the first
-    // error line and drop everything else, so nothing piles up.
+    // error line and drop everything else, so nothing piles up. Once it serves, its pipes stay open
+    // and drained: closing them could end it with SIGPIPE on its next log line.
     QByteArray output;
     QByteArray errorLine;
     bool errorLineComplete = false;
     for (;;)
     {
-        output += process.readAllStandardOutput();
+        const qint64 left = std::max<qint64>(0, ReadyTimeoutMs - clock.elapsed());
+        std::string more;
+        std::string moreErrors;
+        const bool running = process.Read(more, moreErrors, std::chrono::milliseconds(left));
+        output += QByteArray::fromStdString(more);
         if (TakeReadyLine(output))
         {
-            DiscardFurtherOutput(process);
+            LaunchTrace::Mark("ready");
+            process.DiscardOutput();
             result.outcome = StartResult::Serving;
             return result;
         }
-        KeepFirstLine(errorLine, errorLineComplete, process.readAllStandardError());
-        if (process.state() == QProcess::NotRunning)
+        KeepFirstLine(errorLine, errorLineComplete, QByteArray::fromStdString(moreErrors));
+        if (!running)
             return Ended(process, errorLine);
-        const qint64 left = ReadyTimeoutMs - clock.elapsed();
         if (left <= 0)
             break;
-        process.waitForReadyRead(static_cast<int>(left));
     }
 
     // A server that neither serves nor fails would only keep the port from the next one.
-    process.kill();
-    process.waitForFinished(ReadyTimeoutMs);
+    process.Kill();
     result.outcome = StartResult::TimedOut;
     result.strErrorLine = QString::fromUtf8(errorLine).trimmed();
     return result;

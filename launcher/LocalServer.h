@@ -2,10 +2,12 @@
 
 #include <QString>
 
-class QProcess;
-
 namespace Corvan
 {
+namespace Platform
+{
+class CChildProcess;
+}
 
 // The fixed port of our server: its one argument, in base 10, and the port of every URL.
 constexpr quint16 LauncherPort = 8721;
@@ -51,8 +53,8 @@ constexpr int ReadyTimeoutMs = 5000;
 // Starts `strProgram` with the port argument in `strFolder` on `process` and waits, bounded by
 // ReadyTimeoutMs, until the server reports that it serves or ends. Only what readiness and errors
 // need is kept of its output; once it serves, all further output is read and dropped, so a chatty
-// server cannot fill the tool's memory.
-StartResult Start(QProcess& process, const QString& strProgram, const QString& strFolder);
+// server cannot fill the tool's memory. A server that stays silent is ended.
+StartResult Start(Platform::CChildProcess& process, const QString& strProgram, const QString& strFolder);
 
 // The words for the user when a start failed.
 QString FailureText(const StartResult& result, const QString& strProgram, const QString& strFolder);

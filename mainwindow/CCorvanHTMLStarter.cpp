@@ -2,6 +2,7 @@
 
 #include "droparea/CCorvanHTMLStarterDropAreaWidget.h"
 #include "mainwindow/UserMessage.h"
+#include "platform/ChildProcess.h"
 #include "productidentity/ProductIdentity.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QPixmap>
-#include <QProcess>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QUrl>
@@ -68,7 +68,6 @@ CCorvanHTMLStarter::CCorvanHTMLStarter(QWidget* parent) : QMainWindow(parent, Qt
     RegisterCustomizedUIResources();
 
     ui.setupUi(this);
-    m_pServerProcess = nullptr;
 
     m_pDropArea = new CCorvanHTMLStarterDropAreaWidget(this);
     ui.mainFrame->layout()->addWidget(m_pDropArea);
@@ -185,7 +184,7 @@ CCorvanHTMLStarter::~CCorvanHTMLStarter()
 void CCorvanHTMLStarter::Shutdown()
 {
     if (m_pServerProcess)
-        m_pServerProcess->close();
+        m_pServerProcess->Kill();
     QCoreApplication::exit(0);
 }
 

@@ -6,10 +6,14 @@
 #include <QString>
 #include <QStringList>
 
-class QProcess;
+#include <memory>
 
 namespace Corvan
 {
+namespace Platform
+{
+class CChildProcess;
+}
 
 class CCorvanHTMLStarterDropAreaWidget;
 
@@ -42,7 +46,7 @@ public:
     // The URL the last successful launch opened (empty before any).
     const QString& URL() const { return m_strURL; }
     // The server process of the last launch, or null before any.
-    QProcess* ServerProcess() const { return m_pServerProcess; }
+    Platform::CChildProcess* ServerProcess() const { return m_pServerProcess.get(); }
 
     // The vendor's home page, the link target of the label at the bottom.
     static const char* const HomePageURL;
@@ -68,7 +72,7 @@ private:
 
     Ui::CorvanHTMLStarterClass ui;
     CCorvanHTMLStarterDropAreaWidget* m_pDropArea = nullptr;
-    QProcess* m_pServerProcess = nullptr;
+    std::unique_ptr<Platform::CChildProcess> m_pServerProcess;
     QString m_strURL;
     QStringList m_listPendingFiles;
     bool m_bOpeningFiles = false;

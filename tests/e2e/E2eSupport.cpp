@@ -8,6 +8,9 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <chrono>
+#include <cstdio>
+
 namespace Corvan
 {
 namespace E2e
@@ -66,6 +69,24 @@ QStringList OpenedUrls(const QString& strRecordDir)
     return QString::fromUtf8(ReadFile(strRecordDir + QStringLiteral("/opened-urls.txt")))
         .split('\n', Qt::SkipEmptyParts);
 }
+
+namespace
+{
+// The release on the clock the tool stamps its launch steps with (see launcher/LaunchTrace.h).
+void TraceRelease()
+{
+    const QByteArray path = qgetenv("CORVAN_LAUNCH_TRACE");
+    if (path.isEmpty())
+        return;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    if (std::FILE* file = std::fopen(path.constData(), "a"))
+    {
+        std::fprintf(file, "release %lld\n",
+                     static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+        std::fclose(file);
+    }
+}
+} // namespace
 
 CDragSource::CDragSource(const CE2eDesktop& desktop, QString strProgram, QPoint position)
     : m_desktop(desktop), m_strProgram(std::move(strProgram)), m_position(position)
@@ -135,6 +156,7 @@ bool CDragSource::DragOnto(const QString& strFile, const QPoint& target, int nTi
                       QStringLiteral("mousemove"), QString::number(target.x()), QString::number(target.y())})
             .Succeeded() &&
         WaitForLine("accepted", nTimeoutMs);
+    TraceRelease();
     m_sinceRelease.start();
     // Released either way: a refused drag must not leave the mouse grabbed for the next function.
     const bool bReleased = m_desktop.XDoTool({QStringLiteral("mouseup"), QStringLiteral("1")}).Succeeded();

@@ -8,11 +8,14 @@
 //   "dragging"           the drag has started (the mouse is grabbed by the drag)
 //   "accepted"           the window under the mouse answered that it would take the drop
 //   "finished ACTION"    the drag ended (ACTION is the drop action the target reported)
+// With CORVAN_LAUNCH_TRACE set, it stamps there the moment the X server hands it the button release
+// ("button-release"), the drag's end as the user makes it, without the driver's own start-up time.
 // The program stays up after the drag, because the drop target fetches the data from it after the
 // release; the driver ends it.
 
 #include "tests/e2e/E2eHelperWindow.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -23,12 +26,42 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <chrono>
 #include <cstdio>
+
+#include <xcb/xcb.h>
 
 namespace
 {
 
 using CorvanTest::Report;
+
+class CReleaseStamp : public QAbstractNativeEventFilter
+{
+public:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, long*) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        // Qt takes the mouse through XInput 2 where the server offers it (Xvfb does), so the release
+        // comes as XI_ButtonRelease (5) in a generic event, or else as the core event.
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        const int type = event->response_type & 0x7f;
+        if (type == XCB_BUTTON_RELEASE ||
+            (type == XCB_GE_GENERIC && static_cast<const xcb_ge_generic_event_t*>(message)->event_type == 5))
+        {
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            if (std::FILE* file = std::fopen(qgetenv("CORVAN_LAUNCH_TRACE").constData(), "a"))
+            {
+                std::fprintf(
+                    file, "button-release %lld\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+                std::fclose(file);
+            }
+        }
+        return false;
+    }
+};
 
 class CDragSourceWindow : public QWidget
 {
@@ -94,5 +127,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     CDragSourceWindow window(args.at(1));
+    CReleaseStamp releaseStamp;
+    if (!qEnvironmentVariableIsEmpty("CORVAN_LAUNCH_TRACE"))
+        app.installNativeEventFilter(&releaseStamp);
     return CorvanTest::ShowAndRun(app, window, args.at(2).toInt(), args.at(3).toInt());
 }

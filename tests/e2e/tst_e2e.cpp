@@ -160,7 +160,7 @@ void TestEndToEnd::initTestCase()
     QVERIFY(QDir().mkpath(m_strOutputDir));
 
     QProcessEnvironment environment = m_pDesktop->Environment();
-    environment.insert(QStringLiteral("PATH"), FixturePath(QStringLiteral("stub-bin")) + QLatin1Char(':') +
+    environment.insert(QStringLiteral("PATH"), BinPath(QStringLiteral("e2e-opener")) + QLatin1Char(':') +
                                                    environment.value(QStringLiteral("PATH")));
     environment.insert(QStringLiteral("CORVAN_E2E_RECORD_DIR"), RecordPath(QString()));
     m_tool.setProcessEnvironment(environment);
