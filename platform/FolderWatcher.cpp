@@ -8,23 +8,20 @@ namespace Corvan
 
 bool CFolderWatcher::IsIgnoredName(const std::string& name)
 {
-    const auto endsWith = [&name](const char* pSuffix)
+    // `suffix` at the name's end; in letters of either case with `anyCase`.
+    const auto endsWith = [&name](const std::string& suffix, bool anyCase = false)
     {
-        const std::string suffix(pSuffix);
-        return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    const auto endsWithNoCase = [&name](const char* pSuffix)
-    {
-        const std::string suffix(pSuffix);
-        return name.size() >= suffix.size() && std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(),
-                                                          [](char a, char b) {
-                                                              return std::tolower(static_cast<unsigned char>(a)) ==
-                                                                     std::tolower(static_cast<unsigned char>(b));
-                                                          });
+        const auto same = [anyCase](char a, char b)
+        {
+            return a == b || (anyCase && std::tolower(static_cast<unsigned char>(a)) ==
+                                             std::tolower(static_cast<unsigned char>(b)));
+        };
+        return name.size() >= suffix.size() &&
+               std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(), same);
     };
     return name.empty() || name[0] == '.' || endsWith("~") || endsWith(".swp") || endsWith(".swx") ||
            (name.size() >= 2 && name.front() == '#' && name.back() == '#') || name == "4913" ||
-           endsWith("___jb_tmp___") || endsWith("___jb_old___") || endsWith(".crswap") || endsWithNoCase(".tmp");
+           endsWith("___jb_tmp___") || endsWith("___jb_old___") || endsWith(".crswap") || endsWith(".tmp", true);
 }
 
 std::string CFolderWatcher::NetworkCaveat(const std::string& type)
