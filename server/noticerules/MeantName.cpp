@@ -162,12 +162,18 @@ CMeantName MeantName(const CNameIndex& index, std::string_view path)
 {
     const bool isFolder = !path.empty() && path.back() == '/';
     const std::string_view bare = isFolder ? path.substr(0, path.size() - 1) : path;
-    if (bare.empty() || index.Holds(path))
+    if (bare.empty())
         return {};
+    const std::string_view folder = FolderOf(bare), name = NameOf(bare);
+    if (index.Holds(path))
+    {
+        // A folder that is there answers with its index page or a listing, no module.
+        std::optional<std::string> module = isFolder ? WithExtension(index, folder, name, true) : std::nullopt;
+        return module ? CMeantName{EKind::Extension, std::move(*module)} : CMeantName();
+    }
     CMeantName meant = CaseOnDisk(index, path);
     if (meant.kind != EKind::None)
         return meant;
-    const std::string_view folder = FolderOf(bare), name = NameOf(bare);
     using CRule = std::optional<std::string> (*)(const CNameIndex&, std::string_view, std::string_view, bool);
     for (const auto& [kind, rule] : {std::pair<EKind, CRule>{EKind::Extension, &WithExtension},
                                      {EKind::Near, &NearName},

@@ -27,8 +27,9 @@ struct CMeantName
 };
 
 // For `path` (relative to the root, a folder's with its trailing '/'), which failed: the name the
-// folder has that was most likely meant, trying the kinds in the order above. None when the index
-// holds `path` itself (it failed for another reason) or nothing is close.
+// folder has that was most likely meant, trying the kinds in the order above. None when nothing is
+// close, or when the index holds `path` itself: it failed for another reason, unless it is a folder
+// asked for as a module.
 CMeantName MeantName(const CNameIndex& index, std::string_view path);
 
 // For `path`, which a case-insensitive file system answered: the spelling the folder has when it
