@@ -67,5 +67,9 @@ struct CFolderEntry
 // Regular files and folders (links followed) in `folder`, unsorted; false when it cannot be read.
 bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries);
 
+// True where the file system finds a file by its name in another case (Windows): an answer that
+// succeeded here may name a file that a host with case-sensitive names would not find.
+bool FindsAnyCase();
+
 } // namespace ServedFiles
 } // namespace Corvan

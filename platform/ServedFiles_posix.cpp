@@ -99,5 +99,10 @@ bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries)
     return true;
 }
 
+bool FindsAnyCase()
+{
+    return false;
+}
+
 } // namespace ServedFiles
 } // namespace Corvan

@@ -170,5 +170,10 @@ bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries)
     return true;
 }
 
+bool FindsAnyCase()
+{
+    return true;
+}
+
 } // namespace ServedFiles
 } // namespace Corvan

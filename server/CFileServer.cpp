@@ -163,7 +163,14 @@ bool CFileServer::Start(int port, std::string& strError)
         impl.pLiveReload->AddRoutes(impl.routes);
         impl.staticFiles.SetPageTag(impl.pLiveReload->PageTag());
     }
-    impl.routes.fallback = [&impl](const CRequest& request) { return impl.staticFiles.Answer(request); };
+    impl.routes.fallback = [&impl](const CRequest& request)
+    {
+        CHttpResponse response = impl.staticFiles.Answer(request);
+        // A page's own request that failed becomes a notice in that page (PageNotices.h).
+        if (impl.pLiveReload)
+            impl.pLiveReload->Observe(request, response);
+        return response;
+    };
     impl.routes.hidden = [&impl](const CRequest& request) { return impl.staticFiles.AnswerHidden(request); };
 
     boost::system::error_code error;

@@ -16,12 +16,7 @@ std::string Page(const std::string& urlPath, std::vector<ServedFiles::CFolderEnt
     // (not UTF-8, a backslash, a control character), whose links would only answer 400.
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [](const ServedFiles::CFolderEntry& entry)
-                                 {
-                                     HttpRules::CTarget target;
-                                     return HttpRules::DecodeTarget(
-                                                ("/" + HttpRules::PercentEncode(entry.name)).c_str(), target) !=
-                                            HttpRules::ETarget::Ok;
-                                 }),
+                                 { return !HttpRules::IsLinkableName(entry.name); }),
                   entries.end());
     std::sort(entries.begin(), entries.end(),
               [](const ServedFiles::CFolderEntry& a, const ServedFiles::CFolderEntry& b)

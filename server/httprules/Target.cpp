@@ -1,5 +1,7 @@
 #include "server/httprules/Target.h"
 
+#include "server/httprules/Escaping.h"
+
 #include <cstring>
 
 namespace Corvan
@@ -88,6 +90,12 @@ ETarget DecodeTarget(const char* pRaw, CTarget& target)
         target.lastSegment = segment;
     }
     return hidden ? ETarget::Hidden : ETarget::Ok;
+}
+
+bool IsLinkableName(std::string_view name)
+{
+    CTarget target;
+    return DecodeTarget(("/" + PercentEncode(std::string(name))).c_str(), target) == ETarget::Ok;
 }
 
 } // namespace HttpRules

@@ -31,6 +31,10 @@ struct CTarget
 // bytes may be any others: a name need not be UTF-8.
 ETarget DecodeTarget(const char* pRaw, CTarget& target);
 
+// True for a name that a folder's listing shows and a link can reach: some request target decodes to
+// it (no backslash, no NUL) and it is no dot name, which is never served.
+bool IsLinkableName(std::string_view name);
+
 // The non-empty segments of a decoded path, so "/a//b/" and "/a/b" are the same path.
 std::vector<std::string_view> SplitPath(std::string_view path);
 

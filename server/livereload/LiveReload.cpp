@@ -53,8 +53,11 @@ struct CLiveReload::CTimers
 
 CLiveReload::CLiveReload(std::string strRoot, int port, boost::asio::io_context& loop)
     : m_strRoot(std::move(strRoot)), m_port(port), m_loop(loop), m_pTimers(std::make_unique<CTimers>(loop)),
-      m_maxSockets(TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets))
+      m_maxSockets(TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets)), m_notices(m_strRoot, port)
 {
+    // A page's socket says which page it is: its notices go to it.
+    m_sockets.SetMessageHandler([this](const std::string& text, const CLiveSockets::Reply& reply)
+                                { m_notices.OnPageMessage(text, reply); });
 }
 
 CLiveReload::~CLiveReload()
@@ -86,6 +89,7 @@ void CLiveReload::Start()
             if (!error)
                 OnScanDone();
         });
+    m_notices.Start();
     CFolderWatcher::CLimits limits;
     limits.maxEntries = TestLimits::FromEnvironment("CORVAN_TEST_MAX_ENTRIES", limits.maxEntries);
     limits.maxWatches = TestLimits::FromEnvironment("CORVAN_TEST_MAX_WATCHES", limits.maxWatches);
@@ -113,6 +117,13 @@ bool CLiveReload::CloseSockets()
 void CLiveReload::StopWatching()
 {
     m_watcher.Stop();
+    m_notices.Stop();
+}
+
+void CLiveReload::Observe(const CRequest& request, CHttpResponse& response)
+{
+    if (m_active)
+        m_notices.Observe(request, response);
 }
 
 bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
@@ -176,6 +187,7 @@ void CLiveReload::OnScanDone()
 void CLiveReload::OnChange(const std::string& relativePath, CFolderWatcher::EChange change)
 {
     ++m_heard;
+    m_notices.OnChange(relativePath); // keeps the index of names current
     m_changes.Add(relativePath, change, Clock::now());
     Arm();
 }
@@ -273,6 +285,7 @@ void CLiveReload::OnRootGone()
 void CLiveReload::OnFailure(const std::string& reason)
 {
     m_active = false;
+    m_notices.Stop();
     std::fprintf(stderr, "mongoose: live reload is off: %s\n", reason.c_str());
     std::fflush(stderr);
     m_sockets.SendOff();

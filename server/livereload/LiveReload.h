@@ -13,6 +13,9 @@
 //             skipped (SiteRules.h), or the folder's file system may not report every change: the
 //             page shows them. A change of a rule file reads it again, once it is complete, and
 //             reloads the pages.
+//   "resources\n<line>\n..."  the page's own requests that failed (PageNotices.h): the page shows
+//             each line once a load.
+// A page sends one message: "page " and its path, once its socket is open.
 // This part joins them on the server's loop; the watcher's thread only posts to it.
 
 #include "platform/FolderWatcher.h"
@@ -20,6 +23,7 @@
 #include "server/http/Routes.h"
 #include "server/livereload/ChangeTracker.h"
 #include "server/livereload/LiveSockets.h"
+#include "server/livereload/PageNotices.h"
 
 #include <chrono>
 #include <cstddef>
@@ -71,6 +75,8 @@ public:
     bool CloseSockets();
     // Stops watching; no callback reaches the loop after it.
     void StopWatching();
+    // Every answer of the folder's files, which pages' notices watch (PageNotices.h).
+    void Observe(const CRequest& request, CHttpResponse& response);
 
     // True for this server's own origin: http://HOST:PORT with this server's port and a HOST that
     // every request's Host may name (HttpRules::IsLoopbackHost).
@@ -114,6 +120,7 @@ private:
     std::vector<CConnection> m_waiting;
     CChangeTracker m_changes;
     CLiveSockets m_sockets;
+    CPageNotices m_notices;
     CFolderWatcher m_watcher;
 };
 

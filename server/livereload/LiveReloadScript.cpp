@@ -18,7 +18,7 @@ constexpr char ScriptTag[] = "<script src=\"/" CORVAN_RESERVED_FOLDER "live.js\"
 // Served at ScriptPath. It never writes to the console: a server that went away (a new drop
 // restarted it) costs a few quiet retries with a growing delay, not a stream of errors.
 const char ScriptText[] = R"JS(// Follows the served folder: reloads the page when a file changes, swaps the
-// changed style sheets in place when only CSS changed.
+// changed style sheets in place when only CSS changed, and shows the developer's notices about the page.
 (function () {
     'use strict';
     if (window.__corvanLiveReload) {
@@ -99,41 +99,121 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
         });
     }
 
-    // The site's rule files had lines that were skipped: a small box says which, as plain text (the
-    // lines quote the site's files), until the developer closes it for this tab.
-    function showNotices(text) {
-        var old = document.getElementById('__corvan-notices');
-        if (old && old.parentNode) {
-            old.parentNode.removeChild(old);
-        }
+    // Notices for the developer, stacked in one corner: lines the site's rule files skipped, and
+    // what went wrong with this page's own resources. Plain text only (they quote the site's files
+    // and requests); each closes with its own x, past a handful the rest wait behind a count. A
+    // closed rule-file line stays closed for this tab; the page's own come back with each load
+    // that still has them.
+    var notices = [], noticeSeen = Object.create(null), noticesShown = 5, dismissedKey = '__corvanDismissed';
+
+    function dismissedNotices() {
         try {
-            if (sessionStorage.getItem('__corvanDismissed') === text) {
-                return;
-            }
-        } catch (e) {}
-        var box = document.createElement('div');
-        box.id = '__corvan-notices';
-        box.setAttribute('role', 'status');
-        box.style.cssText = 'position:fixed;right:12px;bottom:12px;z-index:2147483647;max-width:40em;' +
-            'margin:0;padding:8px 32px 8px 12px;background:#fff8d6;color:#222;border:1px solid #c9a400;' +
-            'border-radius:4px;font:13px/1.4 sans-serif;white-space:pre-wrap;box-shadow:0 2px 8px rgba(0,0,0,.2)';
-        box.textContent = text;
+            var list = JSON.parse(sessionStorage.getItem(dismissedKey) || '[]');
+            return Array.isArray(list) ? list : [];
+        } catch (e) {
+            return [];
+        }
+    }
+
+    function addNotice(text, fromRules) {
+        if (!text || noticeSeen[text] || (fromRules && dismissedNotices().indexOf(text) >= 0)) {
+            return;
+        }
+        noticeSeen[text] = true;
+        var notice = {text: text, fromRules: fromRules};
+        if (fromRules) {
+            notices.splice(notices.filter(function (n) { return n.fromRules; }).length, 0, notice);
+        } else {
+            notices.push(notice);
+        }
+        showNotices();
+    }
+
+    function noticeRow(notice) {
+        var row = document.createElement('div');
+        row.style.cssText = 'position:relative;padding:4px 28px 4px 0;border-top:1px solid #e6d48a';
+        var text = document.createElement('span');
+        text.textContent = notice.text;
         var close = document.createElement('button');
         close.type = 'button';
         close.textContent = '\u00d7';
         close.setAttribute('aria-label', 'Dismiss');
-        close.style.cssText = 'position:absolute;top:2px;right:4px;border:0;background:none;color:#222;' +
+        close.style.cssText = 'position:absolute;top:0;right:0;border:0;background:none;color:#222;' +
             'font:18px sans-serif;cursor:pointer';
         close.onclick = function () {
-            if (box.parentNode) {
+            notices.splice(notices.indexOf(notice), 1);
+            if (notice.fromRules) {
+                try {
+                    sessionStorage.setItem(dismissedKey,
+                        JSON.stringify(dismissedNotices().concat([notice.text]).slice(-100)));
+                } catch (e) {}
+            }
+            showNotices();
+        };
+        row.appendChild(text);
+        row.appendChild(close);
+        return row;
+    }
+
+    function showNotices() {
+        var box = document.getElementById('__corvan-notices');
+        if (!notices.length) {
+            if (box && box.parentNode) {
                 box.parentNode.removeChild(box);
             }
-            try {
-                sessionStorage.setItem('__corvanDismissed', text);
-            } catch (e) {}
-        };
-        box.appendChild(close);
-        (document.body || document.documentElement).appendChild(box);
+            return;
+        }
+        if (!box) {
+            box = document.createElement('div');
+            box.id = '__corvan-notices';
+            box.setAttribute('role', 'status');
+            box.style.cssText = 'position:fixed;right:12px;bottom:12px;z-index:2147483647;max-width:40em;' +
+                'max-height:60vh;overflow:auto;margin:0;padding:4px 8px 4px 12px;background:#fff8d6;color:#222;' +
+                'border:1px solid #c9a400;border-radius:4px;font:13px/1.4 sans-serif;white-space:pre-wrap;' +
+                'word-break:break-word;box-shadow:0 2px 8px rgba(0,0,0,.2)';
+            (document.body || document.documentElement).appendChild(box);
+        }
+        while (box.firstChild) {
+            box.removeChild(box.firstChild);
+        }
+        notices.slice(0, noticesShown).forEach(function (notice) {
+            box.appendChild(noticeRow(notice));
+        });
+        box.firstChild.style.borderTop = '0';
+        if (notices.length > noticesShown) {
+            var more = document.createElement('div');
+            more.style.cssText = 'padding:4px 0;font-style:italic';
+            more.textContent = (notices.length - noticesShown) + ' more';
+            box.appendChild(more);
+        }
+    }
+
+    // Paths a browser refuses from an http:// page, or that only some browsers and no static host
+    // take: file: addresses, Windows drive paths, '\' for '/'.
+    function checkPaths() {
+        var elements = document.querySelectorAll('[src],[href],[srcset]');
+        Array.prototype.forEach.call(elements, function (element) {
+            ['src', 'href', 'srcset'].forEach(function (name) {
+                var value = element.getAttribute(name);
+                if (value === null) {
+                    return;
+                }
+                var paths = name !== 'srcset' ? [value] : value.split(',').map(function (candidate) {
+                    return candidate.trim().split(/\s+/)[0];
+                });
+                paths.forEach(function (path) {
+                    path = path.trim();
+                    var refused = 'from an http:// page; use a path relative to the page';
+                    var why = /^file:/i.test(path) ? 'a browser refuses file: addresses ' + refused :
+                        /^[a-z]:[\\\/]/i.test(path) ? 'a browser refuses drive paths ' + refused :
+                        path.indexOf('\\') >= 0 ? '\\ is no separator on the web (static hosts answer 404): use /' : '';
+                    if (why) {
+                        var shown = path.length > 120 ? path.slice(0, 117) + '...' : path;
+                        addNotice(element.tagName.toLowerCase() + ' ' + name + ' "' + shown + '": ' + why, false);
+                    }
+                });
+            });
+        });
     }
 
     function connect() {
@@ -145,6 +225,7 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
         }
         socket.onopen = function () {
             delay = firstDelay;
+            socket.send('page ' + location.pathname);
         };
         socket.onmessage = function (event) {
             if (event.data === 'reload') {
@@ -155,8 +236,11 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
                     names = JSON.parse(event.data.slice(4) || 'null');
                 } catch (e) {}
                 swapStyleSheets(Array.isArray(names) ? names : null);
-            } else if (typeof event.data === 'string' && event.data.indexOf('notices\n') === 0) {
-                showNotices(event.data.slice(8));
+            } else if (typeof event.data === 'string' && /^(notices|resources)\n/.test(event.data)) {
+                var lines = event.data.split('\n'), fromRules = lines.shift() === 'notices';
+                lines.forEach(function (line) {
+                    addNotice(line, fromRules);
+                });
             } else if (event.data === 'off') {
                 stopped = true;
                 socket.close();
@@ -171,6 +255,11 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
     }
 
     connect();
+    if (document.readyState === 'complete') {
+        checkPaths();
+    } else {
+        window.addEventListener('load', checkPaths);
+    }
 })();
 )JS";
 } // namespace

@@ -4,11 +4,13 @@
 
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
 #include <array>
 #include <deque>
 #include <unordered_set>
+#include <utility>
 
 namespace Corvan
 {
@@ -30,6 +32,7 @@ constexpr std::size_t MaxQueuedMessages = 16;
 struct CLiveSockets::CSet
 {
     std::unordered_set<CLiveSocket*> sockets;
+    MessageHandler onMessage;
 };
 
 namespace
@@ -91,8 +94,24 @@ private:
     {
         if (error)
             return; // closed by the page, refused by the stream (with its close code), or timed out
+        // The one thing a page says: which page it is (PageNotices.h).
+        if (m_socket.got_text() && !std::exchange(m_spoke, true) && m_pSet->onMessage)
+            m_pSet->onMessage(beast::buffers_to_string(m_input.data()), ReplyToThis());
         m_input.clear();
         Read();
+    }
+
+    CLiveSockets::Reply ReplyToThis()
+    {
+        return [pWeak = weak_from_this()](const std::string& message)
+        {
+            const std::shared_ptr<CLiveSocket> pSocket = pWeak.lock();
+            if (!pSocket || pSocket->m_closeQueued)
+                return false;
+            if (!message.empty())
+                pSocket->Send(std::make_shared<const std::string>(message));
+            return true;
+        };
     }
 
     void Queue(COutgoing outgoing)
@@ -143,6 +162,7 @@ private:
     bool m_open = false;
     bool m_writing = false;
     bool m_closeQueued = false;
+    bool m_spoke = false;
 };
 
 // Writes one answer to an upgrade request that is refused, then ends the connection.
@@ -191,6 +211,11 @@ void CLiveSockets::Open(CConnection&& connection, const std::string& greeting)
 void CLiveSockets::Refuse(CConnection&& connection, CHttpResponse response)
 {
     std::make_shared<CRefusal>(std::move(connection), std::move(response))->Send();
+}
+
+void CLiveSockets::SetMessageHandler(MessageHandler handler)
+{
+    m_pSet->onMessage = std::move(handler);
 }
 
 std::size_t CLiveSockets::Count() const

@@ -1,13 +1,15 @@
 #pragma once
 
 // Live reload's open sockets: one WebSocket session per page, each with its own write queue, so a
-// page that stops reading holds up only itself. Pages have nothing to say: what they send is read
-// and dropped (pings answered), and a message above a few KiB ends the socket with 1009 before
-// any of it is kept. Runs on the server's loop thread.
+// page that stops reading holds up only itself. A page says one thing, its first text message
+// (which page it is, PageNotices.h); whatever it sends after is read and dropped (pings answered),
+// and a message above a few KiB ends the socket with 1009 before any of it is kept. Runs on the
+// server's loop thread.
 
 #include "server/http/HttpResponse.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,8 +21,13 @@ struct CConnection;
 class CLiveSockets
 {
 public:
-    // A page's socket has nothing to say; this bounds what a client may send in one message.
+    // A page's socket has little to say; this bounds what a client may send in one message.
     static constexpr std::size_t MaxMessageSize = 4096;
+
+    // Sends `message` (nothing when it is empty) to one page's socket; false once that socket ended.
+    using Reply = std::function<bool(const std::string& message)>;
+    // Takes a page's first text message, with the way to answer that page alone.
+    using MessageHandler = std::function<void(const std::string& text, const Reply& reply)>;
 
     CLiveSockets();
     ~CLiveSockets();
@@ -31,6 +38,8 @@ public:
     void Open(CConnection&& connection, const std::string& greeting = std::string());
     // Answers an upgrade request with `response` instead, and ends the connection.
     static void Refuse(CConnection&& connection, CHttpResponse response);
+
+    void SetMessageHandler(MessageHandler handler);
 
     // Open sockets, handshakes under way included.
     std::size_t Count() const;

@@ -1,6 +1,9 @@
-// A site's _redirects and _headers, read and matched directly on the rules library.
+// A site's _redirects and _headers, read and matched directly on the rules library; and what a
+// page's failed request meant, and which requests a page is told of.
 
 #include "server/httprules/Hosts.h"
+#include "server/noticerules/MeantName.h"
+#include "server/noticerules/ResourceRequests.h"
 #include "server/siterules/HeaderRules.h"
 #include "server/siterules/RedirectRules.h"
 
@@ -17,6 +20,10 @@ private slots:
     void rules();
     void loopbackOrigin_data();
     void loopbackOrigin();
+    void meantName_data();
+    void meantName();
+    void reportedRequests_data();
+    void reportedRequests();
 };
 
 void TestSiteRules::rules_data()
@@ -181,6 +188,96 @@ void TestSiteRules::loopbackOrigin()
     QFETCH(QByteArray, origin);
     QFETCH(int, port);
     QTEST(HttpRules::IsLoopbackOrigin(std::string_view(origin.constData(), origin.size()), port), "loopback");
+}
+
+void TestSiteRules::meantName_data()
+{
+    QTest::addColumn<QStringList>("files"); // the folder's files; their folders come with them
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("meant"); // "KIND PATH" or "none"
+    const QStringList site{"index.html",       "img/logo.png",    "js/util.js",  "js/util.ts",
+                           "js/lib/index.mjs", "images/icon.svg", "css/site.css"};
+    QTest::newRow("case") << site << QByteArray("img/Logo.png") << QByteArray("case img/logo.png");
+    QTest::newRow("case of a folder") << site << QByteArray("IMG/logo.png") << QByteArray("case img/logo.png");
+    QTest::newRow("extension") << site << QByteArray("js/util") << QByteArray("extension js/util.js");
+    QTest::newRow("index module") << site << QByteArray("js/lib/") << QByteArray("extension js/lib/index.mjs");
+    QTest::newRow("a letter off") << site << QByteArray("img/lgo.png") << QByteArray("near img/logo.png");
+    QTest::newRow("two letters off") << site << QByteArray("img/lofo.pnk") << QByteArray("near img/logo.png");
+    QTest::newRow("sibling folder") << site << QByteArray("img/icon.svg") << QByteArray("elsewhere images/icon.svg");
+    QTest::newRow("folder left out") << site << QByteArray("css/img/logo.png") << QByteArray("elsewhere img/logo.png");
+    QTest::newRow("folder below") << site << QByteArray("logo.png") << QByteArray("elsewhere img/logo.png");
+    QTest::newRow("nothing near") << site << QByteArray("img/banner.png") << QByteArray("none");
+    QTest::newRow("held: failed otherwise") << site << QByteArray("img/logo.png") << QByteArray("none");
+    const QStringList hidden{".env", ".git/config", "_redirects", "_headers", "img/.logo.png"};
+    QTest::newRow("dot name") << hidden << QByteArray("xenv") << QByteArray("none");
+    QTest::newRow("dot name near") << hidden << QByteArray("img/_logo.png") << QByteArray("none");
+    QTest::newRow("dot folder") << hidden << QByteArray("git/config") << QByteArray("none");
+    QTest::newRow("rule file") << hidden << QByteArray("_redirect") << QByteArray("none");
+}
+
+void TestSiteRules::meantName()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QByteArray, request);
+    QMap<QString, std::vector<CNameEntry>> folders{{QString(), {}}};
+    for (const QString& file : files)
+    {
+        for (QString path = file; !path.isEmpty(); path = path.section('/', 0, -2))
+        {
+            const QString folder = path.section('/', 0, -2);
+            const CNameEntry entry{path.section('/', -1).toStdString(), path != file};
+            std::vector<CNameEntry>& entries = folders[folder];
+            if (std::none_of(entries.begin(), entries.end(), [&](const CNameEntry& e) { return e.name == entry.name; }))
+                entries.push_back(entry);
+        }
+    }
+    CNameIndex index;
+    for (auto it = folders.begin(); it != folders.end(); ++it)
+        index.PutFolder(it.key().toStdString(), it.value());
+    const CMeantName meant = MeantName(index, request.toStdString());
+    static const char* const Kinds[] = {"none", "case", "extension", "near", "elsewhere"};
+    QByteArray got = Kinds[int(meant.kind)];
+    if (meant.kind != CMeantName::EKind::None)
+        got += " " + QByteArray::fromStdString(meant.path);
+    QTEST(got, "meant");
+}
+
+void TestSiteRules::reportedRequests_data()
+{
+    QTest::addColumn<QByteArray>("site"); // Sec-Fetch-Site; empty: none sent
+    QTest::addColumn<QByteArray>("referer");
+    QTest::addColumn<QByteArray>("destination");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("page"); // the page told; empty: none
+    const QByteArray own = "http://localhost:8080/index.html";
+    QTest::newRow("own page's image") << QByteArray("same-origin") << own << QByteArray("image")
+                                      << QByteArray("img/x.png") << QByteArray("/index.html");
+    QTest::newRow("query off, decoded") << QByteArray() << QByteArray("http://127.0.0.1:8080/a%20b/?q=1")
+                                        << QByteArray("script") << QByteArray("x.js") << QByteArray("/a b/");
+    QTest::newRow("another site's page") << QByteArray("cross-site") << own << QByteArray("image")
+                                         << QByteArray("x.png") << QByteArray();
+    QTest::newRow("another port") << QByteArray() << QByteArray("http://localhost:9999/") << QByteArray("image")
+                                  << QByteArray("x.png") << QByteArray();
+    QTest::newRow("https") << QByteArray() << QByteArray("https://localhost:8080/") << QByteArray("image")
+                           << QByteArray("x.png") << QByteArray();
+    QTest::newRow("the browser's favicon")
+        << QByteArray("same-origin") << own << QByteArray("image") << QByteArray("favicon.ico") << QByteArray();
+    QTest::newRow("a tool") << QByteArray() << own << QByteArray() << QByteArray("x.png") << QByteArray();
+}
+
+void TestSiteRules::reportedRequests()
+{
+    QFETCH(QByteArray, site);
+    QFETCH(QByteArray, referer);
+    QFETCH(QByteArray, destination);
+    QFETCH(QByteArray, path);
+    const NoticeRules::EResource resource =
+        NoticeRules::Resource(destination.isEmpty() ? nullptr : destination.constData());
+    const std::string page =
+        NoticeRules::IsReported(resource, path.toStdString())
+            ? NoticeRules::OwnReferrer(site.isEmpty() ? nullptr : site.constData(), referer.constData(), 8080)
+            : std::string();
+    QTEST(QByteArray::fromStdString(page), "page");
 }
 
 QTEST_GUILESS_MAIN(TestSiteRules)
