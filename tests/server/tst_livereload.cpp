@@ -231,6 +231,7 @@ private slots:
     // In a real browser
     void browserShowsTheSavedText();
     void browserRunsTheSiteRecipes();
+    void browserShowsPageNotices();
 };
 
 void TestLiveReload::initTestCase()
@@ -989,6 +990,41 @@ void TestLiveReload::browserRunsTheSiteRecipes()
             QTest::qWait(20);
     }
     QCOMPARE(shown, QString("saved"));
+}
+
+void TestLiveReload::browserShowsPageNotices()
+{
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (scripts/install-deps.sh --test installs it)");
+    Site site;
+    WriteFile(site.Path("img/logo.png"), "not decoded");
+    WriteFile(site.Path("js/util.js"), "export const x = 1;");
+    WriteFile(site.Path("js/app.js"), "import { x } from './util';");
+    WriteFile(site.Path("index.html"), "<!DOCTYPE html><body><img src=\"img/Logo.png\">"
+                                       "<script type=\"module\" src=\"js/app.js\"></script></body>");
+    WriteFile(site.Path("clean.html"), "<!DOCTYPE html><body><img src=\"img/logo.png\"><script type=\"module\">"
+                                       "import { x } from './js/util.js'; window.ran = 'yes';</script></body>");
+    Server server;
+    QVERIFY(server.Start(site.Root()));
+
+    // The module's import names the module as its Referer: the notice still reaches the page.
+    CorvanTest::CHeadlessBrowser browser;
+    QString error;
+    QVERIFY2(browser.Start(chromium, QString("http://localhost:%1/index.html").arg(server.port), error),
+             qPrintable(error));
+    const QString notices =
+        "Array.from(document.querySelectorAll('#__corvan-notices span'), s => s.textContent).sort().join('\\n')";
+    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate(notices),
+                              QString("img/Logo.png: the folder has img/logo.png. Names are case-sensitive once "
+                                      "deployed\njs/util: the folder has js/util.js. A browser adds nothing to a "
+                                      "path: name the file in full"),
+                              20000);
+    QCOMPARE(server.Errors().count("mongoose: notice in /index.html: "), 2);
+
+    browser.Evaluate("location.href = '/clean.html'");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate("window.ran || ''"), QString("yes"), 10000);
+    QVERIFY(!QTest::qWaitFor([&] { return !browser.Evaluate(notices).isEmpty(); }, 1500));
 }
 
 QTEST_GUILESS_MAIN(TestLiveReload)
