@@ -101,6 +101,7 @@ private slots:
     void staleServerRunsBeforeTheFirstDrop();
     void droppedPageRunsOverHttp();
     void savedFileReloadsPage();
+    void wrongCaseNameShowsNotice();
     void siteRulesFileApplies();
     void unsupportedFileShowsBox();
     void copyUrlReachesX11Clipboard();
@@ -440,6 +441,36 @@ void TestWindowsRelease::savedFileReloadsPage()
     // A reload, not just a late first load: the page ran again, module and all.
     QTRY_COMPARE_WITH_TIMEOUT(browser.Evaluate(QStringLiteral("document.body.dataset.state")), QStringLiteral("done"),
                               ShortWaitMs);
+    browser.Stop();
+}
+
+void TestWindowsRelease::wrongCaseNameShowsNotice()
+{
+    // Windows finds img\logo.png for img/Logo.png and the server answers it, which a static host
+    // with case-sensitive names would not: the page says so.
+    QVERIFY2(!m_strPage.isEmpty(), "needs the dropped page");
+    const QString strRoot = QFileInfo(m_strPage).absolutePath();
+    QVERIFY(QDir().mkpath(strRoot + QStringLiteral("/img")));
+    for (const auto& [strName, content] :
+         {std::pair(QStringLiteral("/img/logo.png"), QByteArray("not decoded")),
+          std::pair(QStringLiteral("/case.html"),
+                    QByteArray("<!DOCTYPE html><body><img src=\"img/Logo.png\"></body>"))})
+    {
+        QFile file(strRoot + strName);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    QCOMPARE(Corvan::E2e::HttpGet(ServerPort, QStringLiteral("/img/Logo.png")).nStatus, 200);
+    CorvanTest::CHeadlessBrowser browser;
+    QString strError;
+    QVERIFY2(browser.Start(QStandardPaths::findExecutable(QStringLiteral("chromium")),
+                           QStringLiteral("http://localhost:8721/case.html"), strError),
+             qPrintable(strError));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.Evaluate(QStringLiteral(
+            "Array.from(document.querySelectorAll('#__corvan-notices span'), s => s.textContent).join('\\n')")),
+        QStringLiteral("img/Logo.png: the folder has img/logo.png. Names are case-sensitive once deployed"),
+        BrowserWaitMs);
     browser.Stop();
 }
 
