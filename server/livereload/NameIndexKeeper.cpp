@@ -138,10 +138,11 @@ void CNameIndexKeeper::Scan(CNameIndex& index, const std::string& top) const
         if (!List(index, folder, added))
             continue;
         // Every sub folder is listed, not only new ones: a scan starts from a folder's own names.
-        for (const CNameIndex::CName& name : *index.Folder(folder))
+        const CNameIndex::CFolder& names = *index.Folder(folder);
+        for (const std::size_t at : names.folders)
         {
-            if (name.isFolder && Depth(folder) < MaxDepth)
-                pending.push_back(JoinPath(folder, name.name));
+            if (Depth(folder) < MaxDepth)
+                pending.push_back(JoinPath(folder, names.names[at].name));
         }
     }
 }

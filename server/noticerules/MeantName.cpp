@@ -3,7 +3,6 @@
 #include "server/httprules/Target.h"
 
 #include <algorithm>
-#include <bitset>
 #include <optional>
 #include <utility>
 
@@ -13,11 +12,12 @@ namespace Corvan
 namespace
 {
 
-using CNames = CNameIndex::CNames;
 using EKind = CMeantName::EKind;
 
-// Folders looked into for the same name: a folder of thousands of sub folders costs a bounded time.
+// Folders looked into for the same name, and names compared for a near one: a folder of
+// thousands costs a bounded time.
 constexpr std::size_t MostFoldersTried = 1000;
+constexpr std::size_t MostNamesCompared = 8192;
 
 // The folder the index holds for `folder`: that one, else the same in another case.
 std::optional<std::string> HeldFolder(const CNameIndex& index, std::string_view folder)
@@ -47,7 +47,7 @@ std::optional<std::string> WithExtension(const CNameIndex& index, std::string_vi
     const std::optional<std::string> held = isFolder ? std::nullopt : HeldFolder(index, folder);
     if (held)
     {
-        const CNames& names = *index.Folder(*held);
+        const std::vector<CNameIndex::CName>& names = index.Folder(*held)->names;
         const std::string prefix = CNameIndex::Fold(name) + ".";
         auto it = std::lower_bound(names.begin(), names.end(), prefix,
                                    [](const CNameIndex::CName& entry, const std::string& text)
@@ -75,7 +75,8 @@ std::optional<std::string> WithExtension(const CNameIndex& index, std::string_vi
 }
 
 // The nearest name of the same kind in the folder: one letter off for short names, two for longer
-// ones; the first in name order of those equally near.
+// ones; of those equally near, the first in name order. In a huge folder only the names nearest in
+// name order are looked at, so that a look-up costs a bounded time.
 std::optional<std::string> NearName(const CNameIndex& index, std::string_view folder, std::string_view name,
                                     bool isFolder)
 {
@@ -84,40 +85,51 @@ std::optional<std::string> NearName(const CNameIndex& index, std::string_view fo
     const std::size_t most = folded.size() <= 3 ? 0 : folded.size() <= 5 ? 1 : 2;
     if (!held || most == 0)
         return std::nullopt;
-    const std::uint64_t letters = CNameIndex::Letters(folded);
+    const CNameIndex::CFolder& inFolder = *index.Folder(*held);
+    const std::vector<CNameIndex::CName>& names = inFolder.names;
+    const CNameIndex::CCounts counts = CNameIndex::Counts(folded);
+    const std::size_t at = static_cast<std::size_t>(
+        std::lower_bound(names.begin(), names.end(), folded,
+                         [](const CNameIndex::CName& entry, const std::string& text) { return entry.folded < text; }) -
+        names.begin());
+    const std::size_t first = at > MostNamesCompared / 2 ? at - MostNamesCompared / 2 : 0;
+    const std::size_t end = std::min(names.size(), first + MostNamesCompared);
     const CNameIndex::CName* pBest = nullptr;
     std::size_t bestDistance = most + 1;
-    for (const CNameIndex::CName& entry : *index.Folder(*held))
+    for (std::size_t i = first; i < end; ++i)
     {
-        const std::size_t length = entry.folded.size();
-        // An edit adds or takes at most one character each way: cheap refusals before the table.
-        if (entry.isFolder != isFolder || length + most < folded.size() || length > folded.size() + most ||
-            std::bitset<64>(letters ^ entry.letters).count() > 2 * most)
+        const CNameIndex::CShape& shape = inFolder.shapes[i];
+        // An edit adds or takes one character: cheap refusals before the names are compared.
+        if (shape.isFolder != isFolder || shape.length + most < folded.size() || shape.length > folded.size() + most ||
+            CNameIndex::CountsApart(counts, shape.counts) > 2 * most)
             continue;
-        const std::size_t distance = EditDistance(folded, entry.folded, bestDistance - 1);
+        const std::size_t distance = EditDistance(folded, names[i].folded, bestDistance - 1);
         if (distance > 0 && distance < bestDistance)
-            pBest = &entry, bestDistance = distance;
+            pBest = &names[i], bestDistance = distance;
     }
     return pBest ? std::optional<std::string>(JoinPath(*held, pBest->name) + (isFolder ? "/" : "")) : std::nullopt;
 }
 
 // `tail` in a sub folder of `parent` other than `skip`.
 std::optional<std::string> InSubfolders(const CNameIndex& index, std::string_view parent, std::string_view skip,
-                                        const std::string& tail)
+                                        std::string_view name, bool isFolder)
 {
     const std::optional<std::string> held = HeldFolder(index, parent);
     if (!held)
         return std::nullopt;
+    const std::string folded = CNameIndex::Fold(name);
+    const CNameIndex::CFolder& inFolder = *index.Folder(*held);
     std::size_t tried = 0;
-    for (const CNameIndex::CName& entry : *index.Folder(*held))
+    for (const std::size_t at : inFolder.folders)
     {
-        if (!entry.isFolder || entry.name == skip)
+        const std::string& subName = inFolder.names[at].name;
+        if (subName == skip)
             continue;
         if (++tried > MostFoldersTried)
             break;
-        const std::string candidate = JoinPath(JoinPath(*held, entry.name), tail);
-        if (index.Holds(candidate))
-            return candidate;
+        const std::string sub = JoinPath(*held, subName);
+        if (index.Holds(sub, name, folded, isFolder))
+            return JoinPath(sub, name) + (isFolder ? "/" : "");
     }
     return std::nullopt;
 }
@@ -127,14 +139,14 @@ std::optional<std::string> InSubfolders(const CNameIndex& index, std::string_vie
 std::optional<std::string> Elsewhere(const CNameIndex& index, std::string_view folder, std::string_view name,
                                      bool isFolder)
 {
-    const std::string tail = std::string(name) + (isFolder ? "/" : "");
     if (!folder.empty())
     {
-        if (std::optional<std::string> found = InSubfolders(index, FolderOf(folder), NameOf(folder), tail))
+        if (std::optional<std::string> found = InSubfolders(index, FolderOf(folder), NameOf(folder), name, isFolder))
             return found;
     }
-    if (std::optional<std::string> found = InSubfolders(index, folder, std::string_view(), tail))
+    if (std::optional<std::string> found = InSubfolders(index, folder, std::string_view(), name, isFolder))
         return found;
+    const std::string tail = std::string(name) + (isFolder ? "/" : "");
     const std::vector<std::string_view> segments = HttpRules::SplitPath(folder);
     for (std::size_t left = 0; left < segments.size(); ++left)
     {

@@ -24,9 +24,10 @@ struct CFoldedLess
     bool operator()(const std::string& folded, const CNameIndex::CName& b) const { return folded < b.folded; }
 };
 
+using CNames = std::vector<CNameIndex::CName>;
+
 // The names of `names` whose folded form is `folded`.
-std::pair<CNameIndex::CNames::const_iterator, CNameIndex::CNames::const_iterator>
-SameFolded(const CNameIndex::CNames& names, const std::string& folded)
+std::pair<CNames::const_iterator, CNames::const_iterator> SameFolded(const CNames& names, const std::string& folded)
 {
     return std::equal_range(names.begin(), names.end(), folded, CFoldedLess());
 }
@@ -61,12 +62,23 @@ std::string CNameIndex::Fold(std::string_view text)
     return folded;
 }
 
-std::uint64_t CNameIndex::Letters(std::string_view folded)
+CNameIndex::CCounts CNameIndex::Counts(std::string_view folded)
 {
-    std::uint64_t letters = 0;
+    CCounts counts{};
     for (const char c : folded)
-        letters |= std::uint64_t(1) << (static_cast<unsigned char>(c) % 64);
-    return letters;
+    {
+        std::uint8_t& count = counts[static_cast<unsigned char>(c) % 16];
+        count = static_cast<std::uint8_t>(std::min(count + 1, 255));
+    }
+    return counts;
+}
+
+std::size_t CNameIndex::CountsApart(const CCounts& a, const CCounts& b)
+{
+    std::size_t apart = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        apart += static_cast<std::size_t>(a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]);
+    return apart;
 }
 
 bool CNameIndex::Keeps(std::string_view folder, std::string_view name)
@@ -76,36 +88,43 @@ bool CNameIndex::Keeps(std::string_view folder, std::string_view name)
 
 std::vector<std::string> CNameIndex::PutFolder(const std::string& folder, const std::vector<CNameEntry>& entries)
 {
-    auto pNames = std::make_shared<CNames>();
+    auto pFolder = std::make_shared<CFolder>();
+    CNames& names = pFolder->names;
     for (const CNameEntry& entry : entries)
     {
-        if (!Keeps(folder, entry.name))
-            continue;
-        std::string folded = Fold(entry.name);
-        const std::uint64_t letters = Letters(folded);
-        pNames->push_back({entry.name, std::move(folded), letters, entry.isFolder});
+        if (Keeps(folder, entry.name))
+            names.push_back({entry.name, Fold(entry.name), entry.isFolder});
     }
-    std::sort(pNames->begin(), pNames->end(), Before);
+    std::sort(names.begin(), names.end(), Before);
+    for (std::size_t i = 0; i < names.size(); ++i)
+    {
+        const CName& name = names[i];
+        pFolder->shapes.push_back({Counts(name.folded),
+                                   static_cast<std::uint16_t>(std::min<std::size_t>(name.folded.size(), 65535)),
+                                   name.isFolder});
+        if (name.isFolder)
+            pFolder->folders.push_back(i);
+    }
 
-    std::shared_ptr<const CNames>& pSlot = m_folders[folder];
+    std::shared_ptr<const CFolder>& pSlot = m_folders[folder];
     const CNames none;
-    const CNames& old = pSlot ? *pSlot : none;
-    std::vector<std::string> added;
-    for (const CName& name : *pNames)
+    const CNames& old = pSlot ? pSlot->names : none;
+    // Sub folders that came, and those that went (or became files).
+    const auto subfolders = [&folder](const CNames& these, const CNames& others)
     {
-        const auto same = std::equal_range(old.begin(), old.end(), name, Before);
-        if (name.isFolder && (same.first == same.second || !same.first->isFolder))
-            added.push_back(JoinPath(folder, name.name));
-    }
-    std::vector<std::string> gone;
-    for (const CName& name : old)
-    {
-        const auto same = std::equal_range(pNames->begin(), pNames->end(), name, Before);
-        if (name.isFolder && (same.first == same.second || !same.first->isFolder))
-            gone.push_back(JoinPath(folder, name.name));
-    }
-    m_nameCount = m_nameCount - old.size() + pNames->size();
-    pSlot = std::move(pNames);
+        std::vector<std::string> paths;
+        for (const CName& name : these)
+        {
+            const auto same = std::equal_range(others.begin(), others.end(), name, Before);
+            if (name.isFolder && (same.first == same.second || !same.first->isFolder))
+                paths.push_back(JoinPath(folder, name.name));
+        }
+        return paths;
+    };
+    std::vector<std::string> added = subfolders(names, old);
+    const std::vector<std::string> gone = subfolders(old, names);
+    m_nameCount = m_nameCount - old.size() + names.size();
+    pSlot = std::move(pFolder);
     for (const std::string& path : gone)
         DropTree(path);
     return added;
@@ -120,7 +139,7 @@ void CNameIndex::DropTree(const std::string& folder)
                                               path.compare(0, folder.size(), folder) == 0);
         if (path == folder || below)
         {
-            m_nameCount -= it->second->size();
+            m_nameCount -= it->second->names.size();
             it = m_folders.erase(it);
         }
         else
@@ -130,7 +149,7 @@ void CNameIndex::DropTree(const std::string& folder)
     }
 }
 
-const CNameIndex::CNames* CNameIndex::Folder(const std::string& folder) const
+const CNameIndex::CFolder* CNameIndex::Folder(const std::string& folder) const
 {
     const auto found = m_folders.find(folder);
     return found == m_folders.end() ? nullptr : found->second.get();
@@ -143,13 +162,17 @@ bool CNameIndex::Holds(std::string_view path) const
         path.remove_suffix(1);
     if (path.empty())
         return m_folders.count(std::string()) != 0;
-    const CNames* pNames = Folder(std::string(FolderOf(path)));
-    if (!pNames)
+    return Holds(std::string(FolderOf(path)), NameOf(path), Fold(NameOf(path)), folder);
+}
+
+bool CNameIndex::Holds(const std::string& folder, std::string_view name, const std::string& folded, bool isFolder) const
+{
+    const CFolder* pFolder = Folder(folder);
+    if (!pFolder)
         return false;
-    const std::string name(NameOf(path));
-    const auto same = SameFolded(*pNames, Fold(name));
+    const auto same = SameFolded(pFolder->names, folded);
     return std::any_of(same.first, same.second,
-                       [&](const CName& entry) { return entry.name == name && (!folder || entry.isFolder); });
+                       [&](const CName& entry) { return entry.name == name && (!isFolder || entry.isFolder); });
 }
 
 std::vector<std::string> CNameIndex::OtherCases(std::string_view path, std::size_t most) const
@@ -166,10 +189,10 @@ std::vector<std::string> CNameIndex::OtherCases(std::string_view path, std::size
         std::vector<std::string> next;
         for (const std::string& parent : found)
         {
-            const CNames* pNames = Folder(parent);
-            if (!pNames)
+            const CFolder* pFolder = Folder(parent);
+            if (!pFolder)
                 continue;
-            const auto same = SameFolded(*pNames, folded);
+            const auto same = SameFolded(pFolder->names, folded);
             for (auto it = same.first; it != same.second && next.size() < most + 1; ++it)
             {
                 if (it->isFolder || (last && !folder))

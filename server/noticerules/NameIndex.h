@@ -6,6 +6,7 @@
 // folders' name lists, which never change once made: whoever keeps the index current changes a
 // copy and publishes it whole, and readers never see half of a change.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,11 +30,27 @@ public:
     struct CName
     {
         std::string name;
-        std::string folded;        // ASCII lower case
-        std::uint64_t letters = 0; // which characters `folded` holds, for a quick "too different"
+        std::string folded; // ASCII lower case
         bool isFolder = false;
     };
-    using CNames = std::vector<CName>; // sorted by `folded`, then `name`
+    // How many of each kind of character a name holds (bytes by their value modulo 16, counts up
+    // to 255): an edit changes the counts by two at most, so names whose counts differ by more
+    // than twice the edits allowed are too different, found without comparing the names.
+    using CCounts = std::array<std::uint8_t, 16>;
+    // What the search for a near name reads of each name, small and kept apart, so that a folder
+    // of thousands is read at memory's pace.
+    struct CShape
+    {
+        CCounts counts{};
+        std::uint16_t length = 0; // of the name, up to 65,535
+        bool isFolder = false;
+    };
+    struct CFolder
+    {
+        std::vector<CName> names;         // sorted by `folded`, then `name`
+        std::vector<CShape> shapes;       // one a name, in the same order
+        std::vector<std::size_t> folders; // where the sub folders are among the names
+    };
 
     // True for a name the index keeps: one a listing shows, and never a rule file at the root.
     static bool Keeps(std::string_view folder, std::string_view name);
@@ -46,19 +63,23 @@ public:
     void DropTree(const std::string& folder);
 
     // The names of `folder`, nullptr when the index does not hold it.
-    const CNames* Folder(const std::string& folder) const;
+    const CFolder* Folder(const std::string& folder) const;
     // True when `path` (a folder's with a trailing '/') is held with exactly this spelling.
     bool Holds(std::string_view path) const;
+    // The same for `name` in `folder`, its folded form given.
+    bool Holds(const std::string& folder, std::string_view name, const std::string& folded, bool isFolder) const;
     // The paths held that are spelled like `path` but for ASCII case, `path` itself excluded; at
     // most `most`, in name order.
     std::vector<std::string> OtherCases(std::string_view path, std::size_t most) const;
     std::size_t NameCount() const { return m_nameCount; }
 
     static std::string Fold(std::string_view text);
-    static std::uint64_t Letters(std::string_view folded);
+    static CCounts Counts(std::string_view folded);
+    // How far apart two names' counts are: the sum of the differences.
+    static std::size_t CountsApart(const CCounts& a, const CCounts& b);
 
 private:
-    std::unordered_map<std::string, std::shared_ptr<const CNames>> m_folders;
+    std::unordered_map<std::string, std::shared_ptr<const CFolder>> m_folders;
     std::size_t m_nameCount = 0;
 };
 
