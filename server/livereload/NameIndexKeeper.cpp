@@ -38,6 +38,7 @@ void CNameIndexKeeper::Start()
 {
     Stop();
     m_stop = false;
+    m_stopping = false;
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -47,6 +48,7 @@ void CNameIndexKeeper::Stop()
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
+    m_stopping = true;
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
@@ -96,6 +98,8 @@ void CNameIndexKeeper::Run()
         else
             Update(*pNext, changed);
         lock.lock();
+        if (m_stop)
+            return; // the scan may have been cut short
         m_pCurrent = std::move(pNext);
     }
 }
@@ -114,6 +118,8 @@ void CNameIndexKeeper::Update(CNameIndex& index, const std::set<std::string>& pa
     }
     for (const std::string& folder : folders)
     {
+        if (m_stopping)
+            return;
         std::vector<std::string> added;
         if (!List(index, folder, added))
             index.DropTree(folder);
@@ -130,7 +136,7 @@ void CNameIndexKeeper::Update(CNameIndex& index, const std::set<std::string>& pa
 void CNameIndexKeeper::Scan(CNameIndex& index, const std::string& top) const
 {
     std::vector<std::string> pending{top};
-    while (!pending.empty() && index.NameCount() < MaxNames)
+    while (!pending.empty() && index.NameCount() < MaxNames && !m_stopping)
     {
         const std::string folder = std::move(pending.back());
         pending.pop_back();

@@ -7,6 +7,7 @@
 
 #include "server/noticerules/NameIndex.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -31,7 +32,7 @@ public:
 
     // Scans the folder in the background.
     void Start();
-    // Ends the thread; the index last published stays.
+    // Ends the thread at once, a scan under way included; the index last published stays.
     void Stop();
     // A path the folder watcher reported changed; empty: anything may have changed. Any thread.
     void Changed(const std::string& relativePath);
@@ -50,6 +51,7 @@ private:
     std::set<std::string> m_changed;
     bool m_all = true;
     bool m_stop = false;
+    std::atomic<bool> m_stopping{false}; // read by a scan between folders: Stop never waits for a whole one
     std::shared_ptr<const CNameIndex> m_pCurrent;
     std::thread m_thread;
 };

@@ -19,7 +19,7 @@ class CNoticeBook
 {
 public:
     static constexpr std::size_t MaxPerPage = 100;
-    static constexpr std::size_t MaxPages = 256;
+    static constexpr std::size_t MaxPages = 64;
     static constexpr std::size_t MaxLoaders = 4096;
 
     // The page was loaded (again): its notices start afresh.
