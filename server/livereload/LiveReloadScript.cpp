@@ -59,7 +59,7 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
     // and requests); each closes with its own x, past a handful the rest wait behind a count. A
     // closed rule-file line stays closed for this tab; the page's own come back with each load
     // that still has them.
-    var notices = [], noticeSeen = {}, noticesShown = 5, dismissedKey = '__corvanDismissed';
+    var notices = [], noticeSeen = Object.create(null), noticesShown = 5, dismissedKey = '__corvanDismissed';
 
     function dismissedNotices() {
         try {
