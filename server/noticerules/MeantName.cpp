@@ -16,7 +16,7 @@ using EKind = CMeantName::EKind;
 
 // Folders looked into for the same name, and names compared for a near one: a folder of
 // thousands costs a bounded time.
-constexpr std::size_t MostFoldersTried = 1000;
+constexpr std::size_t MostFoldersTried = 500;
 constexpr std::size_t MostNamesCompared = 8192;
 
 // The folder the index holds for `folder`: that one, else the same in another case.
