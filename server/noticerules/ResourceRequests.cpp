@@ -59,7 +59,9 @@ bool LoadsMore(EResource resource)
 
 bool IsReported(EResource resource, std::string_view relativePath)
 {
-    return resource != EResource::None && resource != EResource::Page && relativePath != "favicon.ico";
+    // Source maps are the developer tools' own fetches: a page runs without them.
+    return resource != EResource::None && resource != EResource::Page && relativePath != "favicon.ico" &&
+           !TextRules::EndsWithNoCase(relativePath, ".map");
 }
 
 std::string PageKey(const HttpRules::CTarget& target)

@@ -35,7 +35,7 @@ EResource Resource(const char* pDestination);
 // style sheet's url() names, is the module or the sheet.
 bool LoadsMore(EResource resource);
 // True for a request whose failure a page is told of: a resource of a page, not the browser's own
-// /favicon.ico.
+// /favicon.ico nor a source map.
 bool IsReported(EResource resource, std::string_view relativePath);
 
 // How pages are told apart: "/" and the decoded path below the root, a folder's with its '/'.
