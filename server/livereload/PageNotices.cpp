@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace Corvan
 {
@@ -29,22 +30,22 @@ std::string Message(const std::vector<std::string>& notices)
     return message;
 }
 
-// True for an answer whose body is a page. The head is text until answers are Beast's messages:
-// its Content-Type line is read from it.
-bool IsPageAnswer(CHttpResponse& response)
+// True for an answer whose body is a page.
+bool IsPageAnswer(const CHttpResponse& response)
 {
-    constexpr std::string_view Name = "\r\nContent-Type:";
-    const std::string_view head = response.Head();
-    for (std::size_t at = head.find("\r\n"); at != std::string_view::npos; at = head.find("\r\n", at + 2))
-    {
-        if (!TextRules::StartsWithNoCase(head.substr(at), Name))
-            continue;
-        std::string_view value = head.substr(at + Name.size());
-        value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
-        return TextRules::StartsWithNoCase(value, "text/html");
-    }
-    return false;
+    return TextRules::StartsWithNoCase(response[boost::beast::http::field::content_type], "text/html");
 }
+
+// A header's value as the rules take it: null when the request has none.
+struct CHeaderText
+{
+    explicit CHeaderText(std::optional<std::string_view> value) : present(value.has_value()), text(value.value_or(""))
+    {
+    }
+    const char* Get() const { return present ? text.c_str() : nullptr; }
+    bool present;
+    std::string text;
+};
 
 } // namespace
 
@@ -52,14 +53,14 @@ CPageNotices::CPageNotices(std::string strRoot, int port) : m_port(port), m_keep
 
 void CPageNotices::Observe(const CRequest& request, CHttpResponse& response)
 {
-    const EResource resource = NoticeRules::Resource(request.Header("Sec-Fetch-Dest"));
+    const EResource resource = NoticeRules::Resource(CHeaderText(request.Header("Sec-Fetch-Dest")).Get());
     if (resource == EResource::None)
         return; // a tool
     const std::string key = NoticeRules::PageKey(request.target);
     if (resource == EResource::Page)
         return m_book.BeginLoad(key);
-    const std::string referrer =
-        NoticeRules::OwnReferrer(request.Header("Sec-Fetch-Site"), request.Header("Referer"), m_port);
+    const std::string referrer = NoticeRules::OwnReferrer(CHeaderText(request.Header("Sec-Fetch-Site")).Get(),
+                                                          CHeaderText(request.Header("Referer")).Get(), m_port);
     if (referrer.empty())
         return; // another site's page, or a page that sends no Referer: nowhere to tell
     const std::string page = m_book.PageFor(referrer);
@@ -67,7 +68,7 @@ void CPageNotices::Observe(const CRequest& request, CHttpResponse& response)
         m_book.NoteLoader(key, page);
     if (!NoticeRules::IsReported(resource, request.target.relativePath))
         return;
-    const int status = response.Status();
+    const int status = static_cast<int>(response.result_int());
     const char* pFailure = NoticeRules::Failure(resource, status, status == 200 && IsPageAnswer(response));
     // Where names are found in any case, an answer that succeeded may still fail once published.
     const bool answered = status == 200 || status == 206 || status == 304;
