@@ -171,8 +171,7 @@ private:
         if (TextRules::StartsWithNoCase(target, Scheme))
         {
             const std::size_t pathAt = std::min(target.find_first_of("/?", Scheme.size()), target.size());
-            const std::string targetHost(target.substr(Scheme.size(), pathAt - Scheme.size()));
-            if (!HttpRules::IsLoopbackHost(targetHost.c_str()))
+            if (!HttpRules::IsLoopbackOrigin(target.substr(0, pathAt)))
                 return ErrorResponse(request, 403);
             target.remove_prefix(pathAt);
             if (target.empty() || target[0] == '?')

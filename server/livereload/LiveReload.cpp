@@ -126,17 +126,12 @@ void CLiveReload::Observe(const CRequest& request, CHttpResponse& response)
         m_notices.Observe(request, response);
 }
 
-bool CLiveReload::IsOwnOrigin(const char* pOrigin, int port)
-{
-    return pOrigin && HttpRules::IsLoopbackOrigin(pOrigin, port);
-}
-
 void CLiveReload::OnUpgrade(const CRequest& request, CConnection&& connection)
 {
     if (!IsSocketKey(request.Header(boost::beast::http::field::sec_websocket_key)))
         return CLiveSockets::Refuse(std::move(connection), Refusal(400));
     const auto origin = request.Header(boost::beast::http::field::origin);
-    if (!origin || !IsOwnOrigin(std::string(*origin).c_str(), m_port))
+    if (!origin || !HttpRules::IsLoopbackOrigin(*origin, m_port))
         return CLiveSockets::Refuse(std::move(connection), Refusal(403)); // another site's page may not listen
     if (m_waitForScan)
         return m_waiting.push_back(std::move(connection));

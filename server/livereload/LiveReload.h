@@ -78,10 +78,6 @@ public:
     // Every answer of the folder's files, which pages' notices watch (PageNotices.h).
     void Observe(const CRequest& request, CHttpResponse& response);
 
-    // True for this server's own origin: http://HOST:PORT with this server's port and a HOST that
-    // every request's Host may name (HttpRules::IsLoopbackHost).
-    static bool IsOwnOrigin(const char* pOrigin, int port);
-
 private:
     struct CTimers;
     void OnUpgrade(const CRequest& request, CConnection&& connection);
