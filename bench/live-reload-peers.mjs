@@ -226,7 +226,7 @@ async function main() {
         {
             name: 'this server',
             version: 'build/bin/mongoose',
-            announces: /^(css|reload)$/,
+            announces: /^(css(\n.*)?|reload)$/s,
         },
         {
             name: 'vite',
@@ -299,7 +299,7 @@ async function main() {
         console.log('');
         console.log('CSS: polled in the page about every 4 ms. Message to style: from Chromium receiving the WebSocket');
         console.log('frame (CDP Network.webSocketFrameReceived), as the servers\' own send times are not visible from');
-        console.log('outside. Defaults kept: this server waits 40 ms of quiet, live-server 100 ms (--wait).');
+        console.log('outside. Defaults kept: this server tells a save once its writer closes the file, live-server waits 100 ms (--wait).');
     } finally {
         await stopAll(browser);
     }
