@@ -9,6 +9,7 @@
 #include "server/http/HttpSession.h"
 #include "server/http/Routes.h"
 #include "server/livereload/LiveReload.h"
+#include "server/proxy/Proxy.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -66,6 +67,7 @@ struct CFileServer::CImpl
     CStaticFiles staticFiles;
     std::unique_ptr<CLiveReload> pLiveReload;
     CRouteTable routes;
+    std::unique_ptr<CProxy> pProxy;
     std::thread thread;
 };
 
@@ -119,6 +121,16 @@ void CFileServer::CImpl::StopOnLoop()
     stopTimer.async_wait([this](const boost::system::error_code&) { loop.stop(); });
 }
 
+void CFileServer::StartProxy(CImpl& impl, int port)
+{
+    impl.pProxy = std::make_unique<CProxy>(m_strRoot, port, impl.routes);
+    impl.pProxy->SetSiteRules(&impl.siteRules);
+    if (impl.pLiveReload)
+        impl.pProxy->SetTroubleSink([&impl](const std::vector<std::string>& lines)
+                                    { impl.pLiveReload->SetServingNotices(lines); });
+    impl.routes.takeOver = [&impl](const CRequest& request) { return impl.pProxy->TakeOver(request); };
+}
+
 CFileServer::CFileServer(std::string strRoot) : m_strRoot(std::move(strRoot)) {}
 
 CFileServer::~CFileServer()
@@ -153,6 +165,8 @@ bool CFileServer::Start(int port, std::string& strError)
 
     // Every route is in place before the first connection is accepted. Without live reload the rule
     // files are read once: nothing tells the server of a change.
+    impl.siteRules.SetProxyCheck([port, allowed = m_proxyAllowed](std::string_view from, const CProxyTarget& target)
+                                 { return ProxyRules::Refusal(from, target, port, allowed); });
     impl.siteRules.Load();
     impl.staticFiles.SetSiteRules(&impl.siteRules);
     if (m_liveReloadWanted)
@@ -162,6 +176,8 @@ bool CFileServer::Start(int port, std::string& strError)
         impl.pLiveReload->AddRoutes(impl.routes);
         impl.staticFiles.SetPageTag(impl.pLiveReload->PageTag());
     }
+    if (!m_proxyAllowed.empty()) // else no proxy rule is ever used
+        StartProxy(impl, port);
     impl.routes.fallback = [&impl](const CRequest& request) { return impl.staticFiles.Answer(request); };
     impl.routes.hidden = [&impl](const CRequest& request) { return impl.staticFiles.AnswerHidden(request); };
 

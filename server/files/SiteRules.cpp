@@ -57,7 +57,7 @@ void CSiteRules::Load()
     auto pNext = std::make_shared<CSiteRuleSet>();
     std::vector<std::string>& notices = pNext->notices;
     const std::string redirects = ReadRuleFile(m_strRoot + "/" + RedirectsFileName, RedirectsFileName, notices);
-    pNext->redirects = CRedirectRules::Parse(redirects, notices);
+    pNext->redirects = CRedirectRules::Parse(redirects, notices, m_proxyCheck);
     const std::string headers = ReadRuleFile(m_strRoot + "/" + HeadersFileName, HeadersFileName, notices);
     pNext->headers = CHeaderRules::Parse(headers, notices);
     for (const std::string& notice : notices)

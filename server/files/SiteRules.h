@@ -27,6 +27,8 @@ class CSiteRules
 public:
     explicit CSiteRules(std::string strRoot);
 
+    // How the proxy rules of _redirects are judged (RedirectRules.h); call before Load.
+    void SetProxyCheck(CRedirectRules::ProxyCheck proxyCheck) { m_proxyCheck = std::move(proxyCheck); }
     // Reads both files again and prints the notices; a missing file is no rules and no notice.
     void Load();
     const CSiteRuleSet& Current() const { return *m_pCurrent; }
@@ -38,6 +40,7 @@ public:
 
 private:
     std::string m_strRoot;
+    CRedirectRules::ProxyCheck m_proxyCheck;
     std::shared_ptr<const CSiteRuleSet> m_pCurrent;
 };
 

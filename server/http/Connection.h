@@ -45,6 +45,8 @@ public:
             m_pCount->onFree();
     }
     const CConnectionCount& Count() const { return *m_pCount; }
+    // One more place on the same count, for a second descriptor the connection holds.
+    CConnectionPlace Another() const { return CConnectionPlace(m_pCount); }
 
 private:
     std::shared_ptr<CConnectionCount> m_pCount;

@@ -44,6 +44,11 @@ public:
         : m_connection{beast::tcp_stream(std::move(socket)), beast::flat_buffer(), std::move(place)}, m_routes(routes)
     {
     }
+    CHttpSession(CConnection&& connection, const CRouteTable& routes)
+        : m_connection(std::move(connection)), m_routes(routes),
+          m_headDeadline(std::chrono::steady_clock::now() + routes.headTimeout)
+    {
+    }
 
     void ReadHead()
     {
@@ -86,6 +91,7 @@ private:
         http::request_parser<http::empty_body> parser;
         parser.header_limit(static_cast<std::uint32_t>(RequestFraming::MaxHeadSize));
         parser.eager(false);
+        parser.body_limit(boost::none); // a body's length is checked by whoever reads it
         beast::error_code error;
         parser.put(net::buffer(head.data(), head.size()), error);
         if (error || !parser.is_header_done())
@@ -111,13 +117,19 @@ private:
         const bool upgrade = beast::websocket::is_upgrade(message);
         const std::string_view method = message.method_string();
         std::string_view target = message.target();
-        std::optional<CHttpResponse> refusal = Check(method, target, framing, carriesBody && upgrade);
+        std::optional<CHttpResponse> refusal = CheckHost(target, framing);
+        HttpRules::ETarget decoded = HttpRules::ETarget::BadRequest;
+        if (!refusal)
+        {
+            decoded = DecodeTarget(target);
+            if (const CTakeOver takeOver = FindTakeOver(decoded))
+                return takeOver(std::move(m_connection)); // the head stays for the feature
+            refusal = CheckMethod(method, target, carriesBody && upgrade);
+        }
         if (refusal)
             return Consume(headLength), Send(std::move(*refusal));
 
-        const std::size_t queryAt = target.find('?');
-        request.query = queryAt == std::string_view::npos ? std::string() : std::string(target.substr(queryAt + 1));
-        switch (HttpRules::DecodeTarget(std::string(target.substr(0, queryAt)).c_str(), request.target))
+        switch (decoded)
         {
         case HttpRules::ETarget::BadRequest:
             return Consume(headLength), Send(ErrorResponse(request, 400));
@@ -133,11 +145,10 @@ private:
         Send(pRoute ? pRoute->answer(request) : m_routes.fallback(request));
     }
 
-    // What every request needs before its route's owner sees it: a head framed beyond doubt, GET
-    // or HEAD, a loopback Host, and a target in origin form (or absolute form naming this server),
-    // which it reduces to its path. An answer when the request goes no further.
-    std::optional<CHttpResponse> Check(std::string_view method, std::string_view& target, int framing,
-                                       bool bodyBeforeSocket) const
+    // What every request needs before its route's owner sees it: a head framed beyond doubt, a
+    // loopback Host, and a target in origin form (or absolute form naming this server), which it
+    // reduces to its path; then (CheckMethod) GET or HEAD. An answer when the request goes no further.
+    std::optional<CHttpResponse> CheckHost(std::string_view& target, int framing) const
     {
         const CRequest& request = m_request;
         if (framing)
@@ -158,6 +169,13 @@ private:
             if (target.empty() || target[0] == '?')
                 return ErrorResponse(request, 400);
         }
+        return std::nullopt;
+    }
+
+    std::optional<CHttpResponse> CheckMethod(std::string_view method, std::string_view target,
+                                             bool bodyBeforeSocket) const
+    {
+        const CRequest& request = m_request;
         if (method == "OPTIONS" && target == "*") // a question about the server as a whole
             return ErrorResponse(request, 200, "Allow", "GET, HEAD");
         if (method != "GET" && method != "HEAD")
@@ -165,6 +183,21 @@ private:
         if (bodyBeforeSocket)
             return ErrorResponse(request, 400); // a socket's frames would follow a body nobody reads
         return std::nullopt;
+    }
+
+    // Sets the request's target and query from the raw target.
+    HttpRules::ETarget DecodeTarget(std::string_view target)
+    {
+        const std::size_t queryAt = target.find('?');
+        m_request.query = queryAt == std::string_view::npos ? std::string() : std::string(target.substr(queryAt + 1));
+        return HttpRules::DecodeTarget(std::string(target.substr(0, queryAt)).c_str(), m_request.target);
+    }
+
+    CTakeOver FindTakeOver(HttpRules::ETarget decoded) const
+    {
+        if (decoded != HttpRules::ETarget::Ok || !m_routes.takeOver || m_routes.Find(m_request.target))
+            return nullptr;
+        return m_routes.takeOver(m_request);
     }
 
     void Consume(std::size_t count) { m_connection.buffer.consume(count); }
@@ -265,6 +298,11 @@ private:
 void ServeHttp(boost::asio::ip::tcp::socket socket, CConnectionPlace place, const CRouteTable& routes)
 {
     std::make_shared<CHttpSession>(std::move(socket), std::move(place), routes)->ReadHead();
+}
+
+void ResumeHttp(CConnection&& connection, const CRouteTable& routes)
+{
+    std::make_shared<CHttpSession>(std::move(connection), routes)->ReadHead();
 }
 
 } // namespace Corvan

@@ -145,7 +145,23 @@ void CLiveReload::Admit(CConnection&& connection)
     static const std::size_t maxSockets = TestLimits::FromEnvironment("CORVAN_TEST_MAX_SOCKETS", MaxSockets);
     if (m_sockets.Count() >= maxSockets)
         return CLiveSockets::Refuse(std::move(connection), Refusal(503));
-    m_sockets.Open(std::move(connection), m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string());
+    m_sockets.Open(std::move(connection), NoticeMessage());
+}
+
+void CLiveReload::SetServingNotices(std::vector<std::string> lines)
+{
+    m_servingNotices = std::move(lines);
+    const std::string message = NoticeMessage();
+    if (m_active)
+        m_sockets.Broadcast(message.empty() ? "notices\n" : message);
+}
+
+std::string CLiveReload::NoticeMessage() const
+{
+    std::string message = m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string();
+    for (const std::string& line : m_servingNotices)
+        message += (message.empty() ? "notices\n" : "\n") + line;
+    return message;
 }
 
 void CLiveReload::OnScanDone()

@@ -8,8 +8,8 @@
 //   "css"     only style sheets changed: fetch them again in place
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
 //   "notices\n<line>\n..."  sent as a socket opens, when the site's rule files have lines that were
-//             skipped (SiteRules.h): the page shows them. A change of a rule file reads it again
-//             and reloads the pages.
+//             skipped (SiteRules.h) or serving found troubles: the page shows them ("notices\n" and
+//             nothing: they are gone). A change of a rule file reads it again and reloads the pages.
 // This part joins them on the server's loop; the watcher's thread only posts to it.
 
 #include "platform/FolderWatcher.h"
@@ -59,6 +59,9 @@ public:
     CPageTag PageTag() const;
     // Starts watching the folder in the background.
     void Start();
+    // Troubles found while serving (a proxy rule's server that refused), one line each: pages show
+    // them beside the rule files' notices, those open now and those that open later.
+    void SetServingNotices(std::vector<std::string> lines);
     // Closes the open sockets with 1001 (on the loop); true when there were any.
     bool CloseSockets();
     // Stops watching; no callback reaches the loop after it.
@@ -78,6 +81,7 @@ private:
     void Tell();
     void OnRootGone();
     void OnFailure(const std::string& reason);
+    std::string NoticeMessage() const;
 
     std::string m_strRoot;
     int m_port;
@@ -89,6 +93,7 @@ private:
     bool m_waitForScan = true;
     bool m_rootGoneTold = false; // on the watcher's thread only
     std::vector<CConnection> m_waiting;
+    std::vector<std::string> m_servingNotices;
     CChangeDebouncer m_changes;
     CLiveSockets m_sockets;
     CFolderWatcher m_watcher;

@@ -61,6 +61,9 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
         if (old && old.parentNode) {
             old.parentNode.removeChild(old);
         }
+        if (!text) {
+            return;
+        }
         try {
             if (sessionStorage.getItem('__corvanDismissed') === text) {
                 return;
