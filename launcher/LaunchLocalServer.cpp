@@ -2,6 +2,7 @@
 
 #include "launcher/CorvanStringConversion.h"
 #include "launcher/LocalServer.h"
+#include "launcher/ProxyConsent.h"
 #include "mainwindow/UserMessage.h"
 #include "platform/ProcessSweep.h"
 #include "productidentity/ProductIdentity.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
 
@@ -54,6 +56,8 @@ void CCorvanHTMLStarter::LaunchLocalServer(QString strPath)
     CCorvanString path = ToCorvanString(strPath);
     const QString strProgram = LocalServer::ProgramPath();
     const QString strFolder = ToQString(path.Path(QDir::separator().unicode()));
+    // Asked before the launch blocks the window, and before the page opens.
+    const QStringList allowed = ProxyConsent::AllowedTargets(this, strFolder, QFileInfo(strPath).fileName());
     QString strFailure;
     {
         CBusyCursor busy;
@@ -67,6 +71,7 @@ void CCorvanHTMLStarter::LaunchLocalServer(QString strPath)
         }
         else
         {
+            ProxyConsent::HandOver(*m_pServerProcess, allowed);
             const LocalServer::StartResult started = LocalServer::Start(*m_pServerProcess, strProgram, strFolder);
             if (started.outcome == LocalServer::StartResult::Serving)
             {
