@@ -118,14 +118,11 @@ private:
         const std::string_view method = message.method_string();
         std::string_view target = message.target();
         std::optional<CHttpResponse> refusal = CheckHost(target, framing);
-        HttpRules::ETarget decoded = HttpRules::ETarget::BadRequest;
+        const HttpRules::ETarget decoded = refusal ? HttpRules::ETarget::BadRequest : DecodeTarget(target);
+        if (const CTakeOver takeOver = FindTakeOver(decoded))
+            return takeOver(std::move(m_connection)); // the head stays for the feature
         if (!refusal)
-        {
-            decoded = DecodeTarget(target);
-            if (const CTakeOver takeOver = FindTakeOver(decoded))
-                return takeOver(std::move(m_connection)); // the head stays for the feature
             refusal = CheckMethod(method, target, carriesBody && upgrade);
-        }
         if (refusal)
             return Consume(headLength), Send(std::move(*refusal));
 
