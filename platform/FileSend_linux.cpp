@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <linux/sockios.h>
 #include <memory>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
@@ -24,6 +26,11 @@ using tcp = net::ip::tcp;
 
 // Files on a file system that cannot splice its pages into a socket are read in pieces this large.
 constexpr std::size_t CopyPiece = 64 * 1024;
+// What a client must take within each timeout while the socket is full (or all that waits).
+constexpr std::int64_t MinTaken = 256 * 1024;
+// After this much, a send gives the loop to the other connections before it goes on: a fast reader
+// would otherwise keep it for a whole large file.
+constexpr std::int64_t TurnSize = 4 * 1024 * 1024;
 
 // One send: as much as the socket takes at once, then a wait until it takes more.
 class CSend : public std::enable_shared_from_this<CSend>
@@ -40,11 +47,18 @@ public:
     {
         // Never a call that blocks the loop: Asio made the socket non-blocking for itself already,
         // but says so only to its own calls.
-        boost::system::error_code error;
-        if (!m_socket.non_blocking() && (m_socket.non_blocking(true, error), error))
-            return Finish(error);
+        if (!m_socket.non_blocking())
+        {
+            boost::system::error_code error;
+            m_socket.non_blocking(true, error);
+            if (error)
+                return Finish(error);
+        }
+        const std::int64_t turnEnd = m_left - TurnSize;
         while (!m_head.empty() || m_left > 0)
         {
+            if (m_left < turnEnd)
+                return net::post(m_socket.get_executor(), [self = shared_from_this()] { self->Step(); });
             const ssize_t count = m_head.empty() ? SendFile() : SendHead();
             if (count > 0)
                 continue;
@@ -102,16 +116,8 @@ private:
 
     void Wait()
     {
-        m_timer.expires_after(m_timeout);
-        m_timer.async_wait(
-            [self = shared_from_this()](const boost::system::error_code& error)
-            {
-                if (error)
-                    return;
-                self->m_timedOut = true;
-                boost::system::error_code ignored;
-                self->m_socket.cancel(ignored);
-            });
+        m_unsentAtWait = Unsent();
+        WaitForTaking();
         m_socket.async_wait(tcp::socket::wait_write,
                             [self = shared_from_this()](const boost::system::error_code& error)
                             {
@@ -120,6 +126,35 @@ private:
                                     return self->Finish(self->m_timedOut ? net::error::timed_out : error);
                                 self->Step();
                             });
+    }
+
+    // The socket says it takes more only once half its (large) buffer is free. Meanwhile a client
+    // that takes a piece, or all that waits, within the timeout goes on: slow, but reading.
+    void WaitForTaking()
+    {
+        m_timer.expires_after(m_timeout);
+        m_timer.async_wait(
+            [self = shared_from_this()](const boost::system::error_code& error)
+            {
+                if (error)
+                    return;
+                const std::int64_t unsent = self->Unsent();
+                if (self->m_unsentAtWait - unsent >= std::min(MinTaken, self->m_unsentAtWait))
+                {
+                    self->m_unsentAtWait = unsent;
+                    return self->WaitForTaking();
+                }
+                self->m_timedOut = true;
+                boost::system::error_code ignored;
+                self->m_socket.cancel(ignored);
+            });
+    }
+
+    // What the socket holds that the client has not taken.
+    std::int64_t Unsent() const
+    {
+        int unsent = 0;
+        return ::ioctl(m_socket.native_handle(), SIOCOUTQ, &unsent) == 0 ? unsent : 0;
     }
 
     void Finish(const boost::system::error_code& error)
@@ -136,6 +171,7 @@ private:
     CDone m_done;
     net::steady_timer m_timer;
     std::unique_ptr<char[]> m_pCopy;
+    std::int64_t m_unsentAtWait = 0;
     bool m_timedOut = false;
 };
 

@@ -216,9 +216,11 @@ private:
         const std::int64_t size = (body.pFile ? body.length : 0) + textLength;
         if (m_position >= size && before.empty())
             return Done();
-        if (m_position >= size || (m_position >= body.textAt && m_position < body.textAt + textLength))
+        const bool inText = m_position >= body.textAt && m_position < body.textAt + textLength;
+        if (inText || m_position >= size) // the text, or a head alone
         {
-            const std::string_view text = std::string_view(body.text).substr(m_position - body.textAt);
+            const std::string_view text =
+                inText ? std::string_view(body.text).substr(m_position - body.textAt) : std::string_view();
             m_position = std::max(m_position, body.textAt + textLength);
             m_connection.stream.expires_after(m_routes.sendTimeout);
             const std::array<net::const_buffer, 2> buffers{net::buffer(before.data(), before.size()),
@@ -244,14 +246,13 @@ private:
 
     void OnFileSent(const beast::error_code& error)
     {
+        if (!error)
+            return SendBody({});
+        if (error != net::error::eof)
+            return; // the client left or took nothing for too long: the connection ends
         // A file cut short while it was sent: the connection ends after what it gave, so the client
         // holds an exact prefix and sees that it is short.
-        if (error == net::error::eof)
-            m_closeAfter = true;
-        else if (error)
-            return; // the client left or took nothing for too long: the connection ends
-        else
-            return SendBody({});
+        m_closeAfter = true;
         Done();
     }
 
