@@ -30,20 +30,13 @@ public:
     HttpRules::CTarget target; // decoded once, already checked
     std::string query;         // raw, without its '?'
 
-    // The value of the first field named `name` (any case), or none.
-    std::optional<std::string_view> Header(boost::beast::http::field name) const { return Find(m_pFields->find(name)); }
-    std::optional<std::string_view> Header(std::string_view name) const { return Find(m_pFields->find(name)); }
+    // The value of the first field named `name` (any case) in the order they were sent, or none.
+    std::optional<std::string_view> Header(boost::beast::http::field name) const;
+    std::optional<std::string_view> Header(std::string_view name) const;
     // How many fields are named `name`.
     std::size_t CountHeaders(boost::beast::http::field name) const { return m_pFields->count(name); }
 
 private:
-    std::optional<std::string_view> Find(boost::beast::http::fields::const_iterator at) const
-    {
-        if (at == m_pFields->end())
-            return std::nullopt;
-        return std::string_view(at->value().data(), at->value().size());
-    }
-
     const boost::beast::http::fields* m_pFields;
 };
 
