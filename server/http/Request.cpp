@@ -19,8 +19,8 @@ CRequest::CRequest()
     m_pFields = &None;
 }
 
-// By the list, not the set's look-up: of several fields with one name (two Range lines), the set
-// may give a later one, and every rule here reads the first.
+// By the list, which keeps the order the fields were sent in: of several with one name (two Range
+// lines), every rule here reads the first.
 std::optional<std::string_view> CRequest::Header(boost::beast::http::field name) const
 {
     for (const auto& field : *m_pFields)
