@@ -126,7 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         if (colon == std::string::npos || line.find('\0') != std::string::npos)
             continue;
         std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(' ')); // the parser strips the blanks after the colon
+        // The parser strips the blanks around a value: they are no part of it.
+        value.erase(0, value.find_first_not_of(' '));
+        value.erase(value.find_last_not_of(' ') + 1);
         ReplaceAll(value, "$ETAG", etag);
         ReplaceAll(value, "$DATE", lastModified);
         headers.emplace_back(line.substr(0, colon), value);
