@@ -129,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                 colon)
             continue;
         std::string value = line.substr(colon + 1);
-        // The parser strips the blanks around a value: they are no part of it.
-        value.erase(0, value.find_first_not_of(' '));
-        value.erase(value.find_last_not_of(' ') + 1);
+        // The parser strips the blanks and tabs around a value: they are no part of it.
+        value.erase(0, value.find_first_not_of(" \t"));
+        value.erase(value.find_last_not_of(" \t") + 1);
         ReplaceAll(value, "$ETAG", etag);
         ReplaceAll(value, "$DATE", lastModified);
         headers.emplace_back(line.substr(0, colon), value);
