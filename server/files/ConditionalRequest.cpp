@@ -19,7 +19,8 @@ bool RangeStillApplies(const CRequest& request, const std::string& etag, std::in
     const auto ifRange = request.Header(http::field::if_range);
     if (!ifRange)
         return true;
-    if (!ifRange->empty() && (ifRange->front() == '"' || ifRange->front() == 'W'))
+    // An entity tag is quoted, after "W/" for a weak one; a date may start with 'W' too (Wed).
+    if (!ifRange->empty() && (ifRange->front() == '"' || ifRange->substr(0, 2) == "W/"))
         return etag == *ifRange;
     std::int64_t date = 0;
     return HttpRules::ParseHttpDate(*ifRange, date) && date == mtimeSeconds;
