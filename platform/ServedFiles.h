@@ -41,11 +41,11 @@ public:
     CReadOnlyFile& operator=(const CReadOnlyFile&) = delete;
 
     EOpenResult Open(const std::string& path);
+    // The open file as the system knows it (FileSend.h hands it to the system).
+    std::intptr_t NativeHandle() const { return m_handle; }
     const CFileInfo& Info() const { return m_info; }
     // Reads up to `length` bytes at `offset`; returns the count, 0 at the end, -1 on error.
     long long ReadAt(char* pBuffer, std::size_t length, std::int64_t offset) const;
-    // The open file as the system knows it (FileSend.h hands it to the system).
-    std::intptr_t NativeHandle() const { return m_handle; }
     // True when a process has the file open for writing, where the system tells without holding
     // up the writer for more than the moment it takes to ask (Linux, for the user's own files);
     // false where it cannot tell.

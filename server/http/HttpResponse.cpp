@@ -2,6 +2,7 @@
 
 #include "server/httprules/HttpDates.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace Corvan
@@ -24,11 +25,6 @@ const char* CurrentHttpDate()
         cachedSecond = now;
     }
     return cachedText;
-}
-
-void AppendField(std::string& head, std::string_view name, std::string_view value)
-{
-    head.append(name).append(": ").append(value).append("\r\n");
 }
 
 } // namespace
@@ -93,14 +89,34 @@ CHttpResponse ErrorResponse(const CRequest& request, int status, bool closing)
 
 void WriteHead(const CHttpResponse& response, std::string& head)
 {
-    head.clear();
-    head.append("HTTP/1.1 ").append(std::to_string(response.result_int())).append(" ");
-    head.append(response.reason()).append("\r\n");
+    // Measured first, then copied: a site's thousands of headers cost one allocation at most.
+    const std::string status = std::to_string(response.result_int());
+    const std::string_view reason = response.reason();
+    std::size_t size = 9 + status.size() + 1 + reason.size() + 2 + 2;
     for (const auto& field : response)
-        AppendField(head, field.name_string(), field.value());
+        size += field.name_string().size() + 2 + field.value().size() + 2;
     for (const auto& field : response.site)
-        AppendField(head, field.first, field.second);
-    head += "\r\n";
+        size += field.first.size() + 2 + field.second.size() + 2;
+    head.resize(size);
+    char* pAt = head.data();
+    const auto put = [&pAt](std::string_view text) { pAt = std::copy(text.begin(), text.end(), pAt); };
+    const auto putField = [&put](std::string_view name, std::string_view value)
+    {
+        put(name);
+        put(": ");
+        put(value);
+        put("\r\n");
+    };
+    put("HTTP/1.1 ");
+    put(status);
+    put(" ");
+    put(reason);
+    put("\r\n");
+    for (const auto& field : response)
+        putField(field.name_string(), field.value());
+    for (const auto& field : response.site)
+        putField(field.first, field.second);
+    put("\r\n");
 }
 
 } // namespace Corvan

@@ -8,10 +8,14 @@
 #include <ws2tcpip.h>
 
 #include "WinTestSupport.h"
+#include "platform/FileSend.h"
 #include "platform/FolderWatcher.h"
 #include "platform/LoopbackPort.h"
 #include "platform/ServedFiles.h"
 #include "platform/ServedFolder.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/read.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -179,6 +183,49 @@ void TestPortCheck()
     closesocket(holder);
     Check(LoopbackPort::Check(port, error) == LoopbackPort::EState::Free, "a released port is free", error);
     WSACleanup();
+}
+
+// A head and part of a file as FileSend sends them on a loopback connection, in pieces and through
+// TransmitFile (forced here: wine, like a client edition of Windows, would get the pieces), whole
+// and past a file's end, which leaves an exact prefix.
+void TestFileSend(const std::wstring& site)
+{
+    namespace net = boost::asio;
+    std::string content(700 * 1024 + 3, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>((i * 7919) >> 3);
+    WriteWide(site + L"\\sent.bin", content);
+    ServedFiles::CReadOnlyFile file;
+    Check(file.Open(Slashes(Utf8(site)) + "/sent.bin") == EOpenResult::File, "the file to send opens");
+    for (const char* pTransmit : {"0", "1"})
+    {
+        _putenv_s("CORVAN_TEST_TRANSMIT_FILE", pTransmit);
+        for (const std::int64_t length : {std::int64_t(500001), std::int64_t(content.size())})
+        {
+            net::io_context loop;
+            net::ip::tcp::acceptor acceptor(loop, {net::ip::address_v4::loopback(), 0});
+            net::ip::tcp::socket client(loop);
+            client.connect(acceptor.local_endpoint());
+            net::ip::tcp::socket server = acceptor.accept();
+            boost::system::error_code result = net::error::would_block, ignored;
+            FileSend::AsyncSend(server, "head\n", file, 100000, length, std::chrono::seconds(5),
+                                [&](const boost::system::error_code& error)
+                                {
+                                    result = error;
+                                    server.shutdown(net::socket_base::shutdown_send, ignored);
+                                });
+            std::string received;
+            net::async_read(client, net::dynamic_buffer(received),
+                            [](const boost::system::error_code&, std::size_t) {});
+            loop.run_for(std::chrono::seconds(20));
+            const bool whole = length == 500001;
+            Check(result == (whole ? boost::system::error_code() : net::error::eof),
+                  std::string("TransmitFile ") + pTransmit + ": the send ends as the file does", result.message());
+            Check(received == "head\n" + content.substr(100000, whole ? length : std::string::npos),
+                  std::string("TransmitFile ") + pTransmit + ": the head, then exactly the file's bytes",
+                  std::to_string(received.size()) + " bytes");
+        }
+    }
 }
 
 // What a watcher reported, for a test to wait on with a bounded wait.
@@ -382,6 +429,7 @@ int main()
     const std::wstring site = MakeSite();
     TestFiles(site);
     TestPortCheck();
+    TestFileSend(site);
     TestWatcher(site);
     TestWatcherFollowsRootPath(site);
     TestWatcherLimit(site);
