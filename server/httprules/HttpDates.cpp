@@ -1,5 +1,6 @@
 #include "server/httprules/HttpDates.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -46,9 +47,35 @@ void FormatHttpDate(std::int64_t secondsSinceEpoch, char* pBuffer)
     const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
     const unsigned month = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
-    std::snprintf(pBuffer, HttpDateSize, "%s, %02u %s %04" PRId64 " %02d:%02d:%02d GMT", DayNames[weekday], day,
-                  MonthNames[month - 1], year, static_cast<int>(secondsOfDay / 3600),
-                  static_cast<int>(secondsOfDay / 60 % 60), static_cast<int>(secondsOfDay % 60));
+    if (year < 0 || year > 9999)
+    {
+        std::snprintf(pBuffer, HttpDateSize, "%s, %02u %s %04" PRId64 " %02d:%02d:%02d GMT", DayNames[weekday], day,
+                      MonthNames[month - 1], year, static_cast<int>(secondsOfDay / 3600),
+                      static_cast<int>(secondsOfDay / 60 % 60), static_cast<int>(secondsOfDay % 60));
+        return;
+    }
+    // Every file answer formats its time: by hand, a fraction of a printf.
+    const auto put = [&pBuffer](const char* pText, std::size_t length) { pBuffer = std::copy_n(pText, length, pBuffer); };
+    const auto putNumber = [&pBuffer](std::int64_t value, int digits)
+    {
+        for (int at = digits - 1; at >= 0; --at, value /= 10)
+            pBuffer[at] = static_cast<char>('0' + value % 10);
+        pBuffer += digits;
+    };
+    put(DayNames[weekday], 3);
+    put(", ", 2);
+    putNumber(day, 2);
+    put(" ", 1);
+    put(MonthNames[month - 1], 3);
+    put(" ", 1);
+    putNumber(year, 4);
+    put(" ", 1);
+    putNumber(secondsOfDay / 3600, 2);
+    put(":", 1);
+    putNumber(secondsOfDay / 60 % 60, 2);
+    put(":", 1);
+    putNumber(secondsOfDay % 60, 2);
+    put(" GMT", 5); // with its NUL
 }
 
 bool ParseHttpDate(std::string_view text, std::int64_t& secondsSinceEpoch)
