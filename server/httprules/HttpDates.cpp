@@ -55,7 +55,8 @@ void FormatHttpDate(std::int64_t secondsSinceEpoch, char* pBuffer)
         return;
     }
     // Every file answer formats its time: by hand, a fraction of a printf.
-    const auto put = [&pBuffer](const char* pText, std::size_t length) { pBuffer = std::copy_n(pText, length, pBuffer); };
+    const auto put = [&pBuffer](const char* pText, std::size_t length)
+    { pBuffer = std::copy_n(pText, length, pBuffer); };
     const auto putNumber = [&pBuffer](std::int64_t value, int digits)
     {
         for (int at = digits - 1; at >= 0; --at, value /= 10)

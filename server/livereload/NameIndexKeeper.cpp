@@ -37,9 +37,11 @@ CNameIndexKeeper::~CNameIndexKeeper()
 void CNameIndexKeeper::Start()
 {
     Stop();
+    const std::lock_guard<std::mutex> lock(m_mutex);
     m_stop = false;
     m_stopping = false;
-    m_thread = std::thread([this] { Run(); });
+    m_all = true;
+    Wake();
 }
 
 void CNameIndexKeeper::Stop()
@@ -52,6 +54,8 @@ void CNameIndexKeeper::Stop()
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = false;
 }
 
 void CNameIndexKeeper::Changed(const std::string& relativePath)
@@ -67,8 +71,21 @@ void CNameIndexKeeper::Changed(const std::string& relativePath)
         {
             m_changed.insert(relativePath);
         }
+        Wake();
     }
     m_wake.notify_all();
+}
+
+// The thread lives only while there is work: an idle server keeps no thread for a folder that
+// does not change. Called with the lock held; a thread that has said it is done holds it no more.
+void CNameIndexKeeper::Wake()
+{
+    if (m_running || m_stop)
+        return;
+    if (m_thread.joinable())
+        m_thread.join();
+    m_running = true;
+    m_thread = std::thread([this] { Run(); });
 }
 
 std::shared_ptr<const CNameIndex> CNameIndexKeeper::Current() const
@@ -82,7 +99,11 @@ void CNameIndexKeeper::Run()
     for (;;)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_stop || m_all || !m_changed.empty(); });
+        if (m_stop || (!m_all && m_changed.empty()))
+        {
+            m_running = false;
+            return;
+        }
         if (m_wake.wait_for(lock, Gather, [this] { return m_stop; }))
             return;
         const bool all = std::exchange(m_all, false);

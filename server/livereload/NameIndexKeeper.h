@@ -1,9 +1,10 @@
 #pragma once
 
-// Keeps the index of the served folder's names (NameIndex.h) current, on a thread of its own: a
-// first scan of the whole folder, then, for each change the folder watcher reports, the folder it
-// happened in listed again. Each change is made on a copy that then replaces the published index,
-// so the loop's look-ups never wait for the disk and never see half of a change.
+// Keeps the index of the served folder's names (NameIndex.h) current, on a thread of its own while
+// there is work: a first scan of the whole folder, then, for each change the folder watcher
+// reports, the folder it happened in listed again. Each change is made on a copy that then
+// replaces the published index, so the loop's look-ups never wait for the disk and never see half
+// of a change.
 
 #include "server/noticerules/NameIndex.h"
 
@@ -40,6 +41,7 @@ public:
     std::shared_ptr<const CNameIndex> Current() const;
 
 private:
+    void Wake();
     void Run();
     void Update(CNameIndex& index, const std::set<std::string>& paths) const;
     void Scan(CNameIndex& index, const std::string& top) const;
@@ -51,6 +53,7 @@ private:
     std::set<std::string> m_changed;
     bool m_all = true;
     bool m_stop = false;
+    bool m_running = false;              // a thread is at work or about to be
     std::atomic<bool> m_stopping{false}; // read by a scan between folders: Stop never waits for a whole one
     std::shared_ptr<const CNameIndex> m_pCurrent;
     std::thread m_thread;
