@@ -262,19 +262,17 @@ void TestServer::stopSignals_data()
 {
     QTest::addColumn<int>("signal");
     QTest::addColumn<bool>("halfRequest"); // a connection in the middle of a request
-    QTest::addColumn<int>("boundMs");      // generous: an idle stop takes tens of ms here
     QTest::addColumn<bool>("livePage");    // an open live-reload socket, told the server goes away
-    QTest::newRow("SIGTERM, idle") << int(SIGTERM) << false << 400 << false;
-    QTest::newRow("SIGINT, idle") << int(SIGINT) << false << 400 << false;
-    QTest::newRow("SIGTERM, half a request") << int(SIGTERM) << true << 1000 << false;
-    QTest::newRow("SIGTERM, live page") << int(SIGTERM) << false << 1000 << true;
+    QTest::newRow("SIGTERM, idle") << int(SIGTERM) << false << false;
+    QTest::newRow("SIGINT, idle") << int(SIGINT) << false << false;
+    QTest::newRow("SIGTERM, half a request") << int(SIGTERM) << true << false;
+    QTest::newRow("SIGTERM, live page") << int(SIGTERM) << false << true;
 }
 
 void TestServer::stopSignals()
 {
     QFETCH(int, signal);
     QFETCH(bool, halfRequest);
-    QFETCH(int, boundMs);
     QFETCH(bool, livePage);
     Server server;
     QVERIFY(server.Start(m_strSite));
@@ -298,7 +296,9 @@ void TestServer::stopSignals()
     timer.start();
     QCOMPARE(::kill(pid_t(server.process.processId()), signal), 0);
     QVERIFY(server.process.waitForFinished(TimeoutMs));
-    QVERIFY2(timer.elapsed() < boundMs, qPrintable(QString::number(timer.elapsed())));
+    // The promise is a second; how much less is the benchmarks' to say (a sanitizer's exit alone
+    // takes hundreds of milliseconds).
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(server.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.process.exitCode(), 0);
     QByteArray closeFrame;
@@ -753,7 +753,7 @@ void TestServer::largeFiles()
     QFETCH(qint64, length);
     QByteArray content(700 * 1024 + 3, Qt::Uninitialized);
     for (int i = 0; i < content.size(); ++i)
-        content[i] = char((i * 7919) >> 3);
+        content[i] = char((quint32(i) * 7919u) >> 3);
     WriteFile(m_strSite + "/large.bin", content);
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, m_server.port);
@@ -790,7 +790,9 @@ void TestServer::stalledReaderGetsAnExactPrefix()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!sendTimeoutMs.isEmpty())
         environment.insert("CORVAN_TEST_SEND_TIMEOUT_MS", sendTimeoutMs);
-    environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "1000");
+    // Shorter than the pause, so a next head's time counted from its first bytes would have run
+    // out; long enough for a slow build to read the rest of the file.
+    environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "2500");
     const QByteArray nextHead = Request("/index.html");
     Server server;
     QVERIFY(server.Start(m_strSite, {"--no-live-reload"}, environment));
