@@ -70,8 +70,9 @@ void TestSiteRules::rules_data()
         << QStringList{"_redirects line 1: expected a path and a target, such as /old /new 301",
                        "_redirects line 2: \"418\" is not a status: use 301, 302, 303, 307, 308, 200 or 404",
                        "_redirects line 3: \"/a/*/b\": a splat * may only be the last segment of a path",
-                       "_redirects line 4: a 200 to another host is not followed: this server answers only with "
-                       "its folder's files",
+                       "_redirects line 4: a 200 to another machine or over https:// is passed on by the host "
+                       "once deployed; this server passes requests only to http://localhost, 127.0.0.1 or [::1], "
+                       "so nothing leaves this machine",
                        "_redirects line 5: \"/../etc\" is not a file of this folder (no .., no names that begin "
                        "with a dot)",
                        "_redirects line 6: \"/.env\" is not a file of this folder (no .., no names that begin "
