@@ -9,6 +9,7 @@
 #include "server/http/HttpSession.h"
 #include "server/http/Routes.h"
 #include "server/livereload/LiveReload.h"
+#include "server/proxy/Proxy.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -65,6 +66,7 @@ struct CFileServer::CImpl
     CStaticFiles staticFiles;
     std::unique_ptr<CLiveReload> pLiveReload;
     CRouteTable routes;
+    std::unique_ptr<CProxy> pProxy;
     std::thread thread;
 };
 
@@ -136,6 +138,16 @@ void CFileServer::CImpl::Accept()
         });
 }
 
+void CFileServer::StartProxy(CImpl& impl, int port)
+{
+    impl.pProxy = std::make_unique<CProxy>(impl.staticFiles, port, impl.routes);
+    impl.pProxy->SetSiteRules(&impl.siteRules);
+    if (impl.pLiveReload)
+        impl.pProxy->SetTroubleSink([&impl](const std::vector<std::string>& lines)
+                                    { impl.pLiveReload->SetServingNotices(lines); });
+    impl.routes.takeOver = [&impl](const CRequest& request) { return impl.pProxy->TakeOver(request); };
+}
+
 CFileServer::CFileServer(std::string strRoot) : m_strRoot(std::move(strRoot)) {}
 
 CFileServer::~CFileServer()
@@ -154,6 +166,8 @@ bool CFileServer::Start(int port, std::string& strError)
 
     // Every route is in place before the first connection is accepted. Without live reload the rule
     // files are read once: nothing tells the server of a change.
+    impl.siteRules.SetProxyCheck([port, allowed = m_proxyAllowed](std::string_view from, const CProxyTarget& target)
+                                 { return ProxyRules::Refusal(from, target, port, allowed); });
     impl.siteRules.Load();
     impl.staticFiles.SetSiteRules(&impl.siteRules);
     if (m_liveReloadWanted)
@@ -163,6 +177,8 @@ bool CFileServer::Start(int port, std::string& strError)
         impl.pLiveReload->AddRoutes(impl.routes);
         impl.staticFiles.SetPageTag(impl.pLiveReload->PageTag());
     }
+    if (!m_proxyAllowed.empty()) // else no proxy rule is ever used
+        StartProxy(impl, port);
     impl.routes.fallback = [&impl](const CRequest& request)
     {
         CHttpResponse response = impl.staticFiles.Answer(request);
