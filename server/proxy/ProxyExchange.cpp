@@ -206,6 +206,7 @@ private:
         if (!place)
             return SendPage(503, TextPage(503, "Too many connections are open."), "text/plain; charset=utf-8");
         m_reused = false;
+        m_backendBuffer.clear();
         m_backend.emplace(CBackend{beast::tcp_stream(m_client.stream.get_executor()), std::move(*place), {}});
         m_endpoints = m_proxy.Endpoints(m_pRoute->target);
         m_backend->stream.expires_after(CProxy::ConnectTimeout);
@@ -252,6 +253,7 @@ private:
 
     void ReadBody()
     {
+        Reserve(m_client.buffer, m_request.content_length());
         auto& body = m_request.get().body();
         body.data = Piece(m_pUp);
         body.size = PieceSize;
@@ -385,6 +387,7 @@ private:
 
     void RelayAnswer()
     {
+        Reserve(m_backendBuffer, m_response->content_length());
         auto& body = m_response->get().body();
         body.data = Piece(m_pDown);
         body.size = PieceSize;
@@ -421,8 +424,8 @@ private:
         }
         if (!m_answerWriter->is_done())
             return RelayAnswer();
-        if (m_backend && m_response->keep_alive() && m_response->is_done() && !m_requestBroken &&
-            m_backendBuffer.size() == 0)
+        if (m_backend->stream.socket().is_open() && m_response->keep_alive() && m_response->is_done() &&
+            !m_requestBroken && m_backendBuffer.size() == 0)
         {
             m_proxy.GiveBack(m_pRoute->target.Key(), std::move(*m_backend));
             m_backend.reset();
@@ -542,14 +545,13 @@ private:
         CloseBackend();
     }
 
+    // Ends the server's connection; the stream itself stays until the exchange ends, since an
+    // operation may still be pending on it.
     void CloseBackend()
     {
-        if (!m_backend)
-            return;
         beast::error_code ignored;
-        m_backend->stream.socket().close(ignored);
-        m_backend.reset();
-        m_backendBuffer.clear();
+        if (m_backend)
+            m_backend->stream.socket().close(ignored);
     }
 
     // Gives the connection back to the HTTP session for its next request, or ends it.
@@ -581,6 +583,13 @@ private:
                                             if (!error)
                                                 self->Linger();
                                         });
+    }
+
+    // Reads of a body take what the buffer has room for: a large body is read in whole pieces.
+    static void Reserve(beast::flat_buffer& buffer, const boost::optional<std::uint64_t>& length)
+    {
+        if (buffer.capacity() < PieceSize && (!length || *length > buffer.size()))
+            buffer.reserve(PieceSize);
     }
 
     // An empty piece has no data: in a chunked body, a piece of length 0 would be the last chunk.
