@@ -138,13 +138,21 @@ void CFileServer::CImpl::Accept()
         });
 }
 
-void CFileServer::StartProxy(CImpl& impl, int port)
+// Proxy rules are judged as the rule files are read; with no target allowed none is ever used.
+void CFileServer::PrepareProxy(CImpl& impl, int port)
 {
+    impl.siteRules.SetProxyCheck([port, allowed = m_proxyAllowed](std::string_view from, const CProxyTarget& target)
+                                 { return ProxyRules::Refusal(from, target, port, allowed); });
+    if (m_proxyAllowed.empty())
+        return;
     impl.pProxy = std::make_unique<CProxy>(impl.staticFiles, port, impl.routes);
     impl.pProxy->SetSiteRules(&impl.siteRules);
-    if (impl.pLiveReload)
-        impl.pProxy->SetTroubleSink([&impl](const std::vector<std::string>& lines)
-                                    { impl.pLiveReload->SetServingNotices(lines); });
+    impl.pProxy->SetTroubleSink(
+        [&impl](const std::vector<std::string>& lines)
+        {
+            if (impl.pLiveReload)
+                impl.pLiveReload->SetServingNotices(lines);
+        });
     impl.routes.takeOver = [&impl](const CRequest& request) { return impl.pProxy->TakeOver(request); };
 }
 
@@ -166,8 +174,7 @@ bool CFileServer::Start(int port, std::string& strError)
 
     // Every route is in place before the first connection is accepted. Without live reload the rule
     // files are read once: nothing tells the server of a change.
-    impl.siteRules.SetProxyCheck([port, allowed = m_proxyAllowed](std::string_view from, const CProxyTarget& target)
-                                 { return ProxyRules::Refusal(from, target, port, allowed); });
+    PrepareProxy(impl, port);
     impl.siteRules.Load();
     impl.staticFiles.SetSiteRules(&impl.siteRules);
     if (m_liveReloadWanted)
@@ -177,8 +184,6 @@ bool CFileServer::Start(int port, std::string& strError)
         impl.pLiveReload->AddRoutes(impl.routes);
         impl.staticFiles.SetPageTag(impl.pLiveReload->PageTag());
     }
-    if (!m_proxyAllowed.empty()) // else no proxy rule is ever used
-        StartProxy(impl, port);
     impl.routes.fallback = [&impl](const CRequest& request)
     {
         CHttpResponse response = impl.staticFiles.Answer(request);

@@ -39,7 +39,7 @@ public:
 
 private:
     struct CImpl;
-    void StartProxy(CImpl& impl, int port);
+    void PrepareProxy(CImpl& impl, int port);
     std::string m_strRoot;
     bool m_liveReloadWanted = false;
     std::vector<std::string> m_proxyAllowed;

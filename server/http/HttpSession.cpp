@@ -141,14 +141,11 @@ private:
         const bool upgrade = beast::websocket::is_upgrade(message);
         std::string_view target = message.target();
         std::optional<CHttpResponse> refusal = CheckHost(request, target, framing);
-        HttpRules::ETarget decoded = HttpRules::ETarget::BadRequest;
+        const HttpRules::ETarget decoded = refusal ? HttpRules::ETarget::BadRequest : DecodeTarget(target, request);
+        if (const CTakeOver takeOver = FindTakeOver(request, decoded))
+            return takeOver(std::move(m_connection)); // the head stays for the feature
         if (!refusal)
-        {
-            decoded = DecodeTarget(target, request);
-            if (const CTakeOver takeOver = FindTakeOver(request, decoded))
-                return takeOver(std::move(m_connection)); // the head stays for the feature
             refusal = CheckMethod(request, message.method_string(), target, carriesBody && upgrade);
-        }
         if (refusal)
             return Consume(headLength), Send(std::move(*refusal));
 
