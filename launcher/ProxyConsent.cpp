@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QMap>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -47,8 +48,12 @@ std::vector<std::pair<QString, QString>> RequestedTargets(const QString& strFold
                               // A rule back to the server itself is refused there; nothing to ask.
                               const bool known = std::any_of(requested.begin(), requested.end(),
                                                              [&key](const auto& entry) { return entry.first == key; });
+                              // A line may be 1,000 characters long; the box names the rule, not all of it.
+                              QString strFrom = QString::fromUtf8(from.data(), int(from.size()));
+                              if (strFrom.size() > 60)
+                                  strFrom = strFrom.left(59) + QChar(0x2026);
                               if (target.port != LauncherPort && !known)
-                                  requested.emplace_back(key, QString::fromUtf8(from.data(), int(from.size())));
+                                  requested.emplace_back(key, strFrom);
                               return std::string("noted");
                           });
     return requested;

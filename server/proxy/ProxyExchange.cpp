@@ -435,11 +435,12 @@ private:
     }
 
     // A server that could not be reached or did not answer properly: the client gets a page that
-    // says so (nothing has been sent to it yet), and so do open live pages.
+    // says so (nothing has been sent to it yet), and so do open live pages; its connection ends.
     void FailBackend(int status, const std::string& why)
     {
         m_proxy.Report(*m_pRoute, m_pRoute->target.Origin() + " " + why);
         CloseBackend();
+        m_clientKeepAlive = false;
         SendPage(status, TroublePage(status, *m_pRoute, why), "text/html; charset=utf-8");
     }
 
