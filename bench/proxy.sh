@@ -23,7 +23,7 @@ mkdir -p "$work/nginx" "$work/files"
 head -c 1024 /dev/urandom >"$work/files/small.html"
 
 nginx_port=$(free_port)
-nginx_conf "$work/nginx/nginx.conf" "$nginx_port" "$work/files" 1 1024
+nginx_conf "$work/nginx/nginx.conf" "$nginx_port" "$work/files" 1 1024 ""
 "$NGINX_BIN" -c "$work/nginx/nginx.conf" -p "$work/nginx" >/dev/null 2>&1 &
 pids+=($!)
 wait_for_port "$nginx_port" small.html

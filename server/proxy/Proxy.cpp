@@ -17,14 +17,14 @@ namespace
 {
 
 // A kept connection the server has closed since (or that holds bytes nobody asked for) is not reused.
+// Its socket stays non-blocking (ProxyExchange.cpp), so the look costs one call.
 bool IsIdleAndOpen(tcp::socket& socket)
 {
     boost::system::error_code error;
-    socket.non_blocking(true, error);
+    if (!socket.non_blocking())
+        socket.non_blocking(true, error);
     char byte;
     socket.receive(net::buffer(&byte, 1), tcp::socket::message_peek, error);
-    boost::system::error_code ignored;
-    socket.non_blocking(false, ignored);
     return error == net::error::would_block;
 }
 

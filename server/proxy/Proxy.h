@@ -42,7 +42,8 @@ public:
     // How long a backend connection waits for its next request: below the 5 s that common
     // development servers keep an idle connection, so that a reused one is rarely closed under us.
     static constexpr std::chrono::seconds IdleReuse{4};
-    static constexpr std::size_t MaxIdlePerTarget = 16;
+    // Enough for a load test's connections; a browser holds six per host.
+    static constexpr std::size_t MaxIdlePerTarget = 64;
     static constexpr std::chrono::seconds ConnectTimeout{5};
 
     // `routes` give the next request of a connection back to the HTTP session; they must outlive this.

@@ -35,6 +35,8 @@ using tcp = net::ip::tcp;
 
 // A piece of a body in either direction; a tunnel reads this much at a time.
 constexpr std::size_t PieceSize = 64 * 1024;
+// What the server's connection reads at first.
+constexpr std::size_t HeadRoom = 16 * 1024;
 // Servers' answers carry more cookies than requests: a head may be this large.
 constexpr std::uint32_t MaxAnswerHeadSize = 64 * 1024;
 // As for the HTTP session: what a client still sends after an answer that ends its connection is
@@ -224,6 +226,7 @@ private:
             return FailBackend(502, "could not be reached (" + error.message() + ")");
         m_backend->stream.expires_never();
         m_backend->stream.socket().set_option(tcp::no_delay(true), error);
+        m_backend->stream.socket().non_blocking(true, error); // for the look before it is reused
         m_proxy.Connected(*m_pRoute, endpoint);
         SendHead();
     }
@@ -255,8 +258,8 @@ private:
     {
         Reserve(m_client.buffer, m_request.content_length());
         auto& body = m_request.get().body();
-        body.data = Piece(m_pUp);
-        body.size = PieceSize;
+        body.data = m_up.Get(m_request.content_length());
+        body.size = m_up.size;
         http::async_read_some(m_client.stream.socket(), m_client.buffer, m_request,
                               beast::bind_front_handler(&CProxyExchange::OnBodyRead, shared_from_this()));
     }
@@ -267,7 +270,7 @@ private:
             error = {};
         if (error) // the client left, or broke its body's framing: no answer can follow
             return CloseBackend();
-        SetPiece(m_out.body(), m_pUp.get(), PieceSize - m_request.get().body().size, !m_request.is_done());
+        SetPiece(m_out.body(), m_up.data.get(), m_up.size - m_request.get().body().size, !m_request.is_done());
         http::async_write(m_backend->stream, *m_outWriter,
                           beast::bind_front_handler(&CProxyExchange::OnBodyWritten, shared_from_this()));
     }
@@ -292,22 +295,22 @@ private:
     }
 
     // While the answer is awaited and relayed, a client that leaves ends the exchange, so that a
-    // long poll holds no server connection for a page that is gone. What it sends meanwhile is its
-    // next request, kept in its buffer.
+    // long poll holds no server connection for a page that is gone. Only waited for, not read:
+    // what it sends meanwhile is its next request, left for the HTTP session.
     void Watch()
     {
         m_watching = true;
-        m_client.stream.socket().async_read_some(
-            m_client.buffer.prepare(4096), beast::bind_front_handler(&CProxyExchange::OnWatch, shared_from_this()));
+        m_client.stream.socket().async_wait(tcp::socket::wait_read,
+                                            beast::bind_front_handler(&CProxyExchange::OnWatch, shared_from_this()));
     }
 
-    void OnWatch(beast::error_code error, std::size_t count)
+    void OnWatch(beast::error_code error)
     {
         m_watching = false;
-        m_client.buffer.commit(count);
-        if (error && error != net::error::operation_aborted)
+        beast::error_code ignored;
+        if (error != net::error::operation_aborted && (error || m_client.stream.socket().available(ignored) == 0))
         {
-            m_clientGone = true;
+            m_clientGone = true; // readable with nothing to read: it closed its end
             CloseBackend();
         }
         if (m_afterWatch)
@@ -316,6 +319,9 @@ private:
 
     void ReadAnswerHead()
     {
+        // Room for a head and a small body at once: they come in one read and go out in one write.
+        if (m_backendBuffer.capacity() < HeadRoom)
+            m_backendBuffer.reserve(HeadRoom);
         m_response.emplace();
         m_response->header_limit(MaxAnswerHeadSize);
         m_response->body_limit(boost::none);
@@ -340,7 +346,12 @@ private:
         m_proxy.Report(*m_pRoute, std::string());
         BuildAnswer();
         m_answerWriter.emplace(m_answer);
-        // The head goes at once: an event stream's page learns it is open before the first event.
+        // The head goes with what came of the body; with nothing yet it goes at once, so that an
+        // event stream's page learns it is open before the first event.
+        if (m_response->is_done())
+            return WriteAnswer();
+        if (m_backendBuffer.size() > 0)
+            return RelayAnswer();
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
         http::async_write_header(m_client.stream, *m_answerWriter,
                                  beast::bind_front_handler(&CProxyExchange::OnAnswerWritten, shared_from_this()));
@@ -389,8 +400,8 @@ private:
     {
         Reserve(m_backendBuffer, m_response->content_length());
         auto& body = m_response->get().body();
-        body.data = Piece(m_pDown);
-        body.size = PieceSize;
+        body.data = m_down.Get(m_response->content_length());
+        body.size = m_down.size;
         http::async_read_some(m_backend->stream, m_backendBuffer, *m_response,
                               beast::bind_front_handler(&CProxyExchange::OnAnswerRead, shared_from_this()));
     }
@@ -407,7 +418,13 @@ private:
             CloseBackend();
             return EndClient(false);
         }
-        SetPiece(m_answer.body(), m_pDown.get(), PieceSize - m_response->get().body().size, !m_response->is_done());
+        SetPiece(m_answer.body(), m_down.data.get(), m_down.size - m_response->get().body().size,
+                 !m_response->is_done());
+        WriteAnswer();
+    }
+
+    void WriteAnswer()
+    {
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
         http::async_write(m_client.stream, *m_answerWriter,
                           beast::bind_front_handler(&CProxyExchange::OnAnswerWritten, shared_from_this()));
@@ -599,12 +616,22 @@ private:
         body = {size ? pData : nullptr, size, more};
     }
 
-    static char* Piece(std::unique_ptr<char[]>& pPiece)
+    // Where a body's pieces pass: PieceSize, or less for a body known to be smaller.
+    struct CPiece
     {
-        if (!pPiece)
-            pPiece.reset(new char[PieceSize]);
-        return pPiece.get();
-    }
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
+
+        char* Get(const boost::optional<std::uint64_t>& length)
+        {
+            if (!data)
+            {
+                size = length && *length > 0 && *length < PieceSize ? static_cast<std::size_t>(*length) : PieceSize;
+                data.reset(new char[size]);
+            }
+            return data.get();
+        }
+    };
 
     CProxy& m_proxy;
     CConnection m_client;
@@ -621,8 +648,8 @@ private:
     http::response<http::buffer_body> m_answer;
     std::optional<http::response_serializer<http::buffer_body>> m_answerWriter;
     std::string m_page;
-    std::unique_ptr<char[]> m_pUp;
-    std::unique_ptr<char[]> m_pDown;
+    CPiece m_up;
+    CPiece m_down;
     std::function<void()> m_afterWatch;
     bool m_upgrade = false;
     bool m_hasBody = false;
