@@ -89,7 +89,8 @@ for name in "${names[@]}"; do
     r=$(echo "${rps_of[$name]}" | median)
     m=$(echo "${median_of[$name]}" | median)
     w=$(echo "${worst_of[$name]}" | tr ' ' '\n' | grep . | sort -g | tail -1)
-    printf "  %-7s %9s req/s   latency median %s ms, worst %s ms\n" "$name" "$r" "$m" "$w"
+    printf "  %-7s %9s req/s   latency median %s ms, worst %s ms   (rounds:%s req/s)\n" "$name" "$r" "$m" "$w" \
+        "${rps_of[$name]}"
     results+="${name}_rps=$r ${name}_median_ms=$m ${name}_worst_ms=$w "
     declare "r_$name=$r" "m_$name=$m"
 done
