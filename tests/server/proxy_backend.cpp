@@ -2,7 +2,6 @@
 // first line. Every request is answered by its path:
 //   /events   an event stream that sends "data: 1" and then stays open, sending nothing more
 //   /socket   a WebSocket upgrade: 101, then every byte it gets comes back after "echo:"
-//   /big      64 MiB, written as the proxy takes them
 //   anything else   200 with the request as it arrived (request line, headers, body; a body is
 //             counted, not kept, beyond 1 KiB) and X-Connection, the number of its connection
 
@@ -17,9 +16,7 @@
 namespace
 {
 
-constexpr qint64 BigSize = 64 * 1024 * 1024;
-
-// One connection: the request being read, and what is left to send of /big.
+// One connection and the request being read.
 struct CConnection
 {
     int number = 0;
@@ -28,7 +25,6 @@ struct CConnection
     QByteArray kept;
     qint64 left = -1; // body bytes still to come; -1 while reading a head
     qint64 size = 0;
-    qint64 bigLeft = 0;
     bool tunnel = false;
 };
 
@@ -42,11 +38,6 @@ void Answer(QTcpSocket* pSocket, CConnection& connection)
         connection.tunnel = true;
         return void(
             pSocket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n"));
-    }
-    if (path.contains("/big"))
-    {
-        connection.bigLeft = BigSize;
-        return void(pSocket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(BigSize) + "\r\n\r\n"));
     }
     const QByteArray echo =
         connection.head + "\r\n" + connection.kept + "\r\nbody size: " + QByteArray::number(connection.size);
@@ -95,15 +86,6 @@ void Serve(QTcpSocket* pSocket, int number)
     auto pConnection = std::make_shared<CConnection>();
     pConnection->number = number;
     QObject::connect(pSocket, &QTcpSocket::readyRead, pSocket, [=] { Read(pSocket, *pConnection); });
-    QObject::connect(pSocket, &QTcpSocket::bytesWritten, pSocket,
-                     [=]
-                     {
-                         if (pConnection->bigLeft <= 0 || pSocket->bytesToWrite() > 1024 * 1024)
-                             return;
-                         const qint64 piece = std::min<qint64>(pConnection->bigLeft, 256 * 1024);
-                         pConnection->bigLeft -= piece;
-                         pSocket->write(QByteArray(int(piece), 'b'));
-                     });
     QObject::connect(pSocket, &QTcpSocket::disconnected, pSocket, &QObject::deleteLater);
 }
 
