@@ -81,12 +81,6 @@ void TestSiteRules::rules_data()
                        "with a dot)",
                        "_redirects line 7: rules for other hosts do not apply to this server",
                        "_redirects line 8: \"relative\": a target starts with / or http:// or https://"};
-    QTest::newRow("a proxy rule waits for the user")
-        << QByteArray("/api/* http://localhost:3000/:splat 200") << QByteArray() << QStringList()
-        << QByteArray("/api/x") << QByteArray("none") << QByteArray()
-        << QStringList{"_redirects line 1: passing \"/api/*\" to http://localhost:3000 is not "
-                       "allowed for this folder: drop the page on the tool again to allow it, "
-                       "or start mongoose with --proxy-allow localhost:3000"};
     QTest::newRow("limits") << QByteArray(1001, 'a') + "\n" + QByteArray("/a /b\n").repeated(1001)
                             << QByteArray(70 * 1024, '#') + "\n/*\n  X-Late: 1" << QStringList() << QByteArray("/a")
                             << QByteArray("301 /b") << QByteArray()
