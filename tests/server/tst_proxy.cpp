@@ -23,6 +23,7 @@ private slots:
     void requests_data();
     void requests();
     void connectionsAreKeptAndStreamsFlow();
+    void exchangesKeepTheirPlaces();
     void bigBodiesStreamInBoundedMemory();
     void browserReachesOnlyAllowedTargets();
 
@@ -199,6 +200,33 @@ void TestProxy::connectionsAreKeptAndStreamsFlow()
     socket.write("frames");
     received.clear();
     QTRY_COMPARE_WITH_TIMEOUT(received += socket.readAll(), QByteArray("echo:frames"), TimeoutMs);
+}
+
+void TestProxy::exchangesKeepTheirPlaces()
+{
+    // Four places: a flowing event stream holds two (its page's and its server's) and gives neither
+    // up, while clients that wait for their head give theirs to newcomers and to a proxied request.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVAN_TEST_MAX_CONNECTIONS", "4");
+    CServerProcess server;
+    QVERIFY(server.Start(m_site.path(), {"--proxy-allow", QString("127.0.0.1:%1").arg(m_backendPort)}, environment));
+    QTcpSocket events;
+    events.connectToHost(QHostAddress::LocalHost, server.port);
+    QVERIFY(events.waitForConnected(TimeoutMs));
+    events.write(Request("/api/events"));
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += events.readAll()).contains("data: 1\n\n"), TimeoutMs);
+    std::vector<std::unique_ptr<QTcpSocket>> waiting(4);
+    for (auto& pClient : waiting)
+    {
+        pClient = std::make_unique<QTcpSocket>();
+        pClient->connectToHost(QHostAddress::LocalHost, server.port);
+        QVERIFY(pClient->waitForConnected(TimeoutMs));
+        pClient->write("GET /file.txt HTTP/1.1\r\nHost: loc");
+        QVERIFY(pClient->waitForBytesWritten(TimeoutMs));
+    }
+    QCOMPARE(server.Get("/api/x").status, 200);
+    QVERIFY2(!events.waitForDisconnected(500), "the event stream lost its place");
 }
 
 void TestProxy::bigBodiesStreamInBoundedMemory()
