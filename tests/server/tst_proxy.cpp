@@ -24,6 +24,7 @@ private slots:
     void requests();
     void connectionsAreKeptAndStreamsFlow();
     void exchangesKeepTheirPlaces();
+    void nextHeadAfterAPause();
     void bigBodiesStreamInBoundedMemory();
     void browserReachesOnlyAllowedTargets();
 
@@ -227,6 +228,27 @@ void TestProxy::exchangesKeepTheirPlaces()
     }
     QCOMPARE(server.Get("/api/x").status, 200);
     QVERIFY2(!events.waitForDisconnected(500), "the event stream lost its place");
+}
+
+void TestProxy::nextHeadAfterAPause()
+{
+    // The head after a proxied answer has its time from its own first byte, however long the
+    // connection waited for it.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "300");
+    CServerProcess server;
+    QVERIFY(server.Start(m_site.path(), {"--proxy-allow", QString("127.0.0.1:%1").arg(m_backendPort)}, environment));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port);
+    QVERIFY(client.waitForConnected(TimeoutMs));
+    client.write(Request("/api/x"));
+    QCOMPARE(ReadResponse(client).status, 200);
+    QTest::qWait(500); // the pause itself
+    client.write("GET /file.txt HTTP/1.1\r\n");
+    QVERIFY(client.waitForBytesWritten(TimeoutMs));
+    QTest::qWait(100); // read by the server on its own
+    client.write("Host: localhost\r\n\r\n");
+    QCOMPARE(ReadResponse(client).body, QByteArray("a file"));
 }
 
 void TestProxy::bigBodiesStreamInBoundedMemory()
