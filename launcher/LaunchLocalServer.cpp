@@ -3,6 +3,7 @@
 #include "launcher/CorvanStringConversion.h"
 #include "launcher/LaunchTrace.h"
 #include "launcher/LocalServer.h"
+#include "launcher/ProxyConsent.h"
 #include "mainwindow/UserMessage.h"
 #include "platform/ChildProcess.h"
 #include "platform/ProcessSweep.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QUrl>
 
@@ -63,6 +65,8 @@ void CCorvanHTMLStarter::LaunchLocalServer(QString strPath)
     CCorvanString path = ToCorvanString(strPath);
     const QString strProgram = LocalServer::ProgramPath();
     const QString strFolder = ToQString(path.Path(QDir::separator().unicode()));
+    // Asked before the launch blocks the window, and before the page opens.
+    const QStringList allowed = ProxyConsent::AllowedTargets(this, strFolder, QFileInfo(strPath).fileName());
     QString strFailure;
     {
         CBusyCursor busy;
@@ -78,6 +82,7 @@ void CCorvanHTMLStarter::LaunchLocalServer(QString strPath)
         }
         else
         {
+            ProxyConsent::HandOver(*m_pServerProcess, allowed);
             const LocalServer::StartResult started = LocalServer::Start(*m_pServerProcess, strProgram, strFolder);
             if (started.outcome == LocalServer::StartResult::Serving)
             {

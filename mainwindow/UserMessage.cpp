@@ -14,6 +14,12 @@ Recorder& CurrentRecorder()
     return recorder;
 }
 
+Answerer& CurrentAnswerer()
+{
+    static Answerer answerer;
+    return answerer;
+}
+
 int s_nOpen = 0;
 } // namespace
 
@@ -27,6 +33,25 @@ void Information(QWidget* parent, const QString& title, const QString& text)
     --s_nOpen;
 }
 
+bool Question(QWidget* parent, const QString& title, const QString& text)
+{
+    ++s_nOpen;
+    bool yes = false;
+    if (const Answerer& answerer = CurrentAnswerer())
+    {
+        yes = answerer(parent, title, text);
+    }
+    else
+    {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        yes = box.exec() == QMessageBox::Yes;
+    }
+    --s_nOpen;
+    return yes;
+}
+
 bool IsOpen()
 {
     return s_nOpen > 0;
@@ -35,6 +60,11 @@ bool IsOpen()
 void SetRecorder(Recorder recorder)
 {
     CurrentRecorder() = std::move(recorder);
+}
+
+void SetAnswerer(Answerer answerer)
+{
+    CurrentAnswerer() = std::move(answerer);
 }
 } // namespace UserMessage
 } // namespace Corvan

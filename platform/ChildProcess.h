@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Corvan
@@ -22,9 +23,13 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // Starts `program` with `arguments` in `folder` (all UTF-8). False, with the system's reason in
-    // `error` (in the local 8-bit encoding), when it could not be started (missing, not executable, the
-    // folder gone). Once per object.
+    // Sets `name` in the program's environment to `value`, or leaves it out when `value` is empty,
+    // whatever this process's own environment holds; call before Start.
+    void SetVariable(const std::string& name, const std::string& value) { m_variables.emplace_back(name, value); }
+
+    // Starts `program` with `arguments` in `folder` (all UTF-8), in this process's environment with the
+    // variables set. False, with the system's reason in `error` (in the local 8-bit encoding), when it
+    // could not be started (missing, not executable, the folder gone). Once per object.
     bool Start(const std::string& program, const std::vector<std::string>& arguments, const std::string& folder,
                std::string& error);
 
@@ -51,6 +56,7 @@ public:
 private:
     struct SHandles;
     std::unique_ptr<SHandles> m_pHandles;
+    std::vector<std::pair<std::string, std::string>> m_variables;
 };
 
 } // namespace Platform

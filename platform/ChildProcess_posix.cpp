@@ -1,8 +1,10 @@
 #include "platform/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include <fcntl.h>
@@ -83,6 +85,40 @@ void InitAttributes(posix_spawnattr_t& attributes)
     posix_spawnattr_setsigdefault(&attributes, &signals);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
+
+// This process's environment with `variables` set, or left out where their value is empty.
+std::vector<std::string> Environment(const std::vector<std::pair<std::string, std::string>>& variables)
+{
+    std::vector<std::string> entries;
+    for (char** pEntry = environ; *pEntry; ++pEntry)
+    {
+        const std::string_view entry(*pEntry);
+        if (std::none_of(variables.begin(), variables.end(),
+                         [entry](const auto& variable)
+                         {
+                             const std::string& name = variable.first;
+                             return entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+                                    entry[name.size()] == '=';
+                         }))
+            entries.emplace_back(entry);
+    }
+    for (const auto& [name, value] : variables)
+    {
+        if (!value.empty())
+            entries.push_back(name + "=" + value);
+    }
+    return entries;
+}
+
+// The null-terminated list of `words` that exec takes; valid while `words` is.
+std::vector<char*> Pointers(std::vector<std::string>& words)
+{
+    std::vector<char*> pointers;
+    for (std::string& word : words)
+        pointers.push_back(&word[0]);
+    pointers.push_back(nullptr);
+    return pointers;
+}
 } // namespace
 
 CChildProcess::CChildProcess() : m_pHandles(new SHandles) {}
@@ -122,12 +158,10 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
 
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(&word[0]);
-    argv.push_back(nullptr);
+    std::vector<std::string> environment = Environment(m_variables);
     pid_t pid = 0;
-    const int result = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    const int result =
+        posix_spawn(&pid, program.c_str(), &actions, &attributes, Pointers(words).data(), Pointers(environment).data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(outputPipe[1]);

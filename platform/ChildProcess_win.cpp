@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string_view>
 #include <thread>
 
 namespace Corvan
@@ -74,10 +76,55 @@ std::wstring Quoted(const std::wstring& word)
     return quoted + L"\"";
 }
 
+// A variable's name in an environment block's entry ("NAME=value"; a hidden "=C:=C:\Work" keeps its
+// first '=').
+std::wstring_view NameOf(std::wstring_view entry)
+{
+    return entry.substr(0, entry.find(L'=', 1));
+}
+
+// This process's environment block with `variables` set, or left out where their value is empty,
+// sorted by name without regard to case, as Windows keeps it.
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& variables)
+{
+    std::vector<std::wstring> entries;
+    if (wchar_t* pBlock = GetEnvironmentStringsW())
+    {
+        for (const wchar_t* pEntry = pBlock; *pEntry; pEntry += wcslen(pEntry) + 1)
+            entries.emplace_back(pEntry);
+        FreeEnvironmentStringsW(pBlock);
+    }
+    for (const auto& [name, value] : variables)
+    {
+        const std::wstring wideName = Wide(name);
+        const auto same = [&wideName](const std::wstring& entry)
+        {
+            const std::wstring_view entryName = NameOf(entry);
+            return CompareStringOrdinal(entryName.data(), static_cast<int>(entryName.size()), wideName.data(),
+                                        static_cast<int>(wideName.size()), TRUE) == CSTR_EQUAL;
+        };
+        entries.erase(std::remove_if(entries.begin(), entries.end(), same), entries.end());
+        if (!value.empty())
+            entries.push_back(wideName + L"=" + Wide(value));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const std::wstring& a, const std::wstring& b)
+              {
+                  const std::wstring_view nameA = NameOf(a), nameB = NameOf(b);
+                  return CompareStringOrdinal(nameA.data(), static_cast<int>(nameA.size()), nameB.data(),
+                                              static_cast<int>(nameB.size()), TRUE) == CSTR_LESS_THAN;
+              });
+    std::wstring block;
+    for (const std::wstring& entry : entries)
+        block.append(entry).push_back(L'\0');
+    block.push_back(L'\0');
+    return block;
+}
+
 // Starts the program with exactly the three standard handles `inherited` (input, output, error), listed
 // explicitly, so no other handle this process holds leaks into it.
 BOOL CreateWithHandles(const std::wstring& program, std::wstring commandLine, const std::wstring& folder,
-                       HANDLE (&inherited)[3], PROCESS_INFORMATION& process)
+                       std::wstring environment, HANDLE (&inherited)[3], PROCESS_INFORMATION& process)
 {
     SIZE_T listSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
@@ -96,7 +143,7 @@ BOOL CreateWithHandles(const std::wstring& program, std::wstring commandLine, co
     // No console window of its own: the tool is a windowed program.
     const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
-                                        nullptr, folder.c_str(), &startup.StartupInfo, &process);
+                                        &environment[0], folder.c_str(), &startup.StartupInfo, &process);
     const DWORD error = GetLastError();
     DeleteProcThreadAttributeList(list);
     SetLastError(error);
@@ -180,7 +227,8 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
     std::wstring commandLine = Quoted(Wide(program));
     for (const std::string& argument : arguments)
         commandLine += L" " + Quoted(Wide(argument));
-    const BOOL started = CreateWithHandles(Wide(program), commandLine, Wide(folder), inherited, m_pHandles->process);
+    const BOOL started = CreateWithHandles(Wide(program), commandLine, Wide(folder), EnvironmentBlock(m_variables),
+                                           inherited, m_pHandles->process);
     const DWORD startError = GetLastError();
     for (HANDLE handle : inherited)
         CloseHandle(handle);

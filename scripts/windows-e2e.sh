@@ -2,8 +2,8 @@
 # Proves the Windows release under wine: builds it (scripts/windows-release.sh), then runs
 # tst_e2e_wine, which unpacks the zip into a folder with blanks in its name and uses it on a private X
 # display in a private wine prefix, as a user would: a real drag, mongoose.exe serving headless
-# Chromium, live reload, the refusal box, Copy URL, the close button, a renamed copy, and the
-# installer round trip.
+# Chromium, live reload, the refusal box, Copy URL, a proxy rule's question and one proxied
+# request, the close button, a renamed copy, and the installer round trip.
 #
 #   BUILD_DIR         the Linux build folder for the suite and its drag source (default: build)
 #   WINDOWS_BUILD_DIR, DIST_DIR   as for scripts/windows-release.sh

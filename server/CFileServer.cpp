@@ -9,6 +9,7 @@
 #include "server/http/HttpSession.h"
 #include "server/http/Routes.h"
 #include "server/livereload/LiveReload.h"
+#include "server/proxy/Proxy.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -65,6 +66,7 @@ struct CFileServer::CImpl
     CStaticFiles staticFiles;
     std::unique_ptr<CLiveReload> pLiveReload;
     CRouteTable routes;
+    std::unique_ptr<CProxy> pProxy;
     std::thread thread;
 };
 
@@ -136,6 +138,24 @@ void CFileServer::CImpl::Accept()
         });
 }
 
+// Proxy rules are judged as the rule files are read; with no target allowed none is ever used.
+void CFileServer::PrepareProxy(CImpl& impl, int port)
+{
+    impl.siteRules.SetProxyCheck([port, allowed = m_proxyAllowed](std::string_view from, const CProxyTarget& target)
+                                 { return ProxyRules::Refusal(from, target, port, allowed); });
+    if (m_proxyAllowed.empty())
+        return;
+    impl.pProxy = std::make_unique<CProxy>(impl.staticFiles, port, impl.routes);
+    impl.pProxy->SetSiteRules(&impl.siteRules);
+    impl.pProxy->SetTroubleSink(
+        [&impl](const std::vector<std::string>& lines)
+        {
+            if (impl.pLiveReload)
+                impl.pLiveReload->SetServingNotices(lines);
+        });
+    impl.routes.takeOver = [&impl](const CRequest& request) { return impl.pProxy->TakeOver(request); };
+}
+
 CFileServer::CFileServer(std::string strRoot) : m_strRoot(std::move(strRoot)) {}
 
 CFileServer::~CFileServer()
@@ -154,6 +174,7 @@ bool CFileServer::Start(int port, std::string& strError)
 
     // Every route is in place before the first connection is accepted. Without live reload the rule
     // files are read once: nothing tells the server of a change.
+    PrepareProxy(impl, port);
     impl.siteRules.Load();
     impl.staticFiles.SetSiteRules(&impl.siteRules);
     if (m_liveReloadWanted)

@@ -16,6 +16,11 @@ namespace ServerProtocol
 
 constexpr const char* ReadyPrefix = "Serving ";
 
+// The proxy targets the user allowed for the served folder, "localhost:3000,127.0.0.1:8080" (what
+// --proxy-allow takes, comma-separated): the tool hands them over here, so that the server's
+// arguments stay the same whatever was allowed.
+constexpr const char* ProxyAllowVariable = "CORVAN_PROXY_ALLOW";
+
 enum ExitCode : int
 {
     ExitOk = 0,

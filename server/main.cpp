@@ -1,5 +1,5 @@
-// mongoose [--no-live-reload] PORT: serves the working directory on http://127.0.0.1:PORT/ until SIGTERM or SIGINT.
-// The words it prints and its exit codes are the contract in ServerProtocol.h.
+// mongoose [--no-live-reload] [--proxy-allow HOST:PORT]... PORT: serves the working directory on http://127.0.0.1:PORT/
+// until SIGTERM or SIGINT. The words it prints and its exit codes are the contract in ServerProtocol.h.
 
 #include "server/CFileServer.h"
 #include "server/CommandLine.h"
@@ -8,6 +8,7 @@
 #include "server/httprules/Escaping.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 using namespace Corvan;
@@ -33,11 +34,19 @@ int main(int argc, char** argv)
     if (const ServerProtocol::ExitCode code = ServerStart::CheckFolderAndPort(line.port, folder, error))
         return Fail(code, error);
 
+    if (const char* pAllowed = std::getenv(ServerProtocol::ProxyAllowVariable))
+    {
+        const std::string skipped = CommandLine::AddProxyAllowed(pAllowed, line);
+        if (!skipped.empty())
+            std::fprintf(stderr, "mongoose: %s\n", skipped.c_str());
+    }
+
     ServerStart::Prepare();
     {
         CFileServer server(folder);
         if (line.liveReload)
             server.EnableLiveReload();
+        server.AllowProxyTargets(line.proxyAllowed);
         if (const ServerProtocol::ExitCode code = ServerStart::Start(server, line.port, error))
             return Fail(code, error);
         std::printf("%s%s at http://localhost:%d/\n", ServerProtocol::ReadyPrefix, folder.c_str(), line.port);

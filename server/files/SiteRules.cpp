@@ -91,7 +91,7 @@ bool CSiteRules::Read(const std::function<bool()>* pIsStillWhole)
     bool complete = true;
     const std::string redirects =
         ReadRuleFile(m_strRoot + "/" + RedirectsFileName, RedirectsFileName, notices, complete);
-    pNext->redirects = CRedirectRules::Parse(redirects, notices);
+    pNext->redirects = CRedirectRules::Parse(redirects, notices, m_proxyCheck);
     const std::string headers = ReadRuleFile(m_strRoot + "/" + HeadersFileName, HeadersFileName, notices, complete);
     if (pIsStillWhole && !(complete && (*pIsStillWhole)()))
         return false;

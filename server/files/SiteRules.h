@@ -34,6 +34,8 @@ public:
 
     explicit CSiteRules(std::string strRoot);
 
+    // How the proxy rules of _redirects are judged (RedirectRules.h); call before Load.
+    void SetProxyCheck(CRedirectRules::ProxyCheck proxyCheck) { m_proxyCheck = std::move(proxyCheck); }
     // Reads both files again and prints the notices; a missing file is no rules and no notice.
     void Load();
     // As Load, unless a file changed while it was read, was written within SettleTime, or
@@ -51,6 +53,7 @@ private:
     bool Read(const std::function<bool()>* pIsStillWhole);
 
     std::string m_strRoot;
+    CRedirectRules::ProxyCheck m_proxyCheck;
     std::shared_ptr<const CSiteRuleSet> m_pCurrent;
 };
 

@@ -234,6 +234,14 @@ CHttpResponse CStaticFiles::AnswerSite(const CRequest& request, const CSiteRuleS
     return answer ? std::move(*answer) : NotFound(request);
 }
 
+bool CStaticFiles::Answers(const HttpRules::CTarget& target) const
+{
+    const std::string path = m_strRoot + "/" + target.relativePath;
+    CReadOnlyFile file;
+    const EOpenResult opened = file.Open(path);
+    return opened == EOpenResult::File ? !target.endsWithSlash : FileAnswers(opened, path);
+}
+
 // Whether a folder (or what could not be opened) answers its path, so that rules without '!' leave
 // it alone: a folder with an index page does; one that would only be listed leaves it to the rules.
 bool CStaticFiles::FileAnswers(EOpenResult opened, const std::string& path) const

@@ -44,6 +44,8 @@ public:
     CHttpResponse Answer(const CRequest& request) const;
     // A target that names a dot file or folder: the same answer as a path nothing answers.
     CHttpResponse AnswerHidden(const CRequest& request) const;
+    // Whether a file, or a folder's index page, answers the target, as the site's rules judge it.
+    bool Answers(const HttpRules::CTarget& target) const;
 
 private:
     CHttpResponse AnswerSite(const CRequest& request, const CSiteRuleSet* pRules) const;

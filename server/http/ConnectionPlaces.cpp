@@ -75,6 +75,13 @@ void CConnectionPlace::WaitForRequest(boost::beast::tcp_stream& stream)
         m_pPlaces->onRoom();
 }
 
+std::optional<CConnectionPlace> CConnectionPlace::Another()
+{
+    if (m_pPlaces->Open() >= m_pPlaces->Cap() && !m_pPlaces->FreeOne())
+        return std::nullopt;
+    return std::optional<CConnectionPlace>(std::in_place, m_pPlaces);
+}
+
 void CConnectionPlace::Keep()
 {
     if (m_pStream)

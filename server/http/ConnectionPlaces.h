@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Corvan
 {
@@ -67,6 +68,9 @@ public:
     // A head is complete: the place is the connection's until it ends.
     void Keep();
     const CConnectionPlaces& Count() const { return *m_pPlaces; }
+    // A place for a second descriptor the connection holds (a proxied request's connection to its
+    // server), had as a newcomer has one: none when every place is taken and none waits.
+    std::optional<CConnectionPlace> Another();
 
 private:
     friend class CConnectionPlaces;

@@ -50,6 +50,14 @@ public:
         : m_connection{beast::tcp_stream(std::move(socket)), beast::flat_buffer(), std::move(place)}, m_routes(routes)
     {
     }
+    // A connection given back with the start of its next request, if any, already read: that
+    // head's time runs from here.
+    CHttpSession(CConnection&& connection, const CRouteTable& routes)
+        : m_connection(std::move(connection)), m_routes(routes)
+    {
+        if (m_connection.buffer.size() > 0)
+            m_headDeadline = std::chrono::steady_clock::now() + routes.headTimeout;
+    }
 
     void ReadHead()
     {
@@ -105,6 +113,7 @@ private:
         http::request_parser<http::empty_body> parser;
         parser.header_limit(static_cast<std::uint32_t>(RequestFraming::MaxHeadSize));
         parser.eager(false);
+        parser.body_limit(boost::none); // a body's length is checked by whoever reads it
         beast::error_code error;
         parser.put(net::buffer(head.data(), head.size()), error);
         if (error || !parser.is_header_done())
@@ -131,14 +140,16 @@ private:
             request.keepAlive = false;
         const bool upgrade = beast::websocket::is_upgrade(message);
         std::string_view target = message.target();
-        std::optional<CHttpResponse> refusal =
-            Check(request, message.method_string(), target, framing, carriesBody && upgrade);
+        std::optional<CHttpResponse> refusal = CheckHost(request, target, framing);
+        const HttpRules::ETarget decoded = refusal ? HttpRules::ETarget::BadRequest : DecodeTarget(target, request);
+        if (const CTakeOver takeOver = FindTakeOver(request, decoded))
+            return takeOver(std::move(m_connection)); // the head stays for the feature
+        if (!refusal)
+            refusal = CheckMethod(request, message.method_string(), target, carriesBody && upgrade);
         if (refusal)
             return Consume(headLength), Send(std::move(*refusal));
 
-        const std::size_t queryAt = target.find('?');
-        request.query = queryAt == std::string_view::npos ? std::string() : std::string(target.substr(queryAt + 1));
-        switch (HttpRules::DecodeTarget(std::string(target.substr(0, queryAt)).c_str(), request.target))
+        switch (decoded)
         {
         case HttpRules::ETarget::BadRequest:
             return Consume(headLength), Send(ErrorResponse(request, 400));
@@ -154,11 +165,10 @@ private:
         Send(pRoute ? pRoute->answer(request) : m_routes.fallback(request));
     }
 
-    // What every request needs before its route's owner sees it: a head framed beyond doubt, GET
-    // or HEAD, a loopback Host, and a target in origin form (or absolute form naming this server),
-    // which it reduces to its path. An answer when the request goes no further.
-    static std::optional<CHttpResponse> Check(const CRequest& request, std::string_view method,
-                                              std::string_view& target, int framing, bool bodyBeforeSocket)
+    // What every request needs before its route's owner sees it: a head framed beyond doubt, a
+    // loopback Host, and a target in origin form (or absolute form naming this server), which it
+    // reduces to its path; then (CheckMethod) GET or HEAD. An answer when the request goes no further.
+    static std::optional<CHttpResponse> CheckHost(const CRequest& request, std::string_view& target, int framing)
     {
         if (framing)
             return ErrorResponse(request, framing);
@@ -177,6 +187,12 @@ private:
             if (target.empty() || target[0] == '?')
                 return ErrorResponse(request, 400);
         }
+        return std::nullopt;
+    }
+
+    static std::optional<CHttpResponse> CheckMethod(const CRequest& request, std::string_view method,
+                                                    std::string_view target, bool bodyBeforeSocket)
+    {
         if (method == "OPTIONS" && target == "*") // a question about the server as a whole
             return Allowed(request, 200);
         if (method != "GET" && method != "HEAD")
@@ -192,6 +208,21 @@ private:
         CHttpResponse response = ErrorResponse(request, status);
         response.set(http::field::allow, "GET, HEAD");
         return response;
+    }
+
+    // Sets the request's target and query from the raw target.
+    static HttpRules::ETarget DecodeTarget(std::string_view target, CRequest& request)
+    {
+        const std::size_t queryAt = target.find('?');
+        request.query = queryAt == std::string_view::npos ? std::string() : std::string(target.substr(queryAt + 1));
+        return HttpRules::DecodeTarget(std::string(target.substr(0, queryAt)).c_str(), request.target);
+    }
+
+    CTakeOver FindTakeOver(const CRequest& request, HttpRules::ETarget decoded) const
+    {
+        if (decoded != HttpRules::ETarget::Ok || !m_routes.takeOver || m_routes.Find(request.target))
+            return nullptr;
+        return m_routes.takeOver(request);
     }
 
     void Consume(std::size_t count) { m_connection.buffer.consume(count); }
@@ -292,6 +323,11 @@ private:
 void ServeHttp(boost::asio::ip::tcp::socket socket, CConnectionPlace place, const CRouteTable& routes)
 {
     std::make_shared<CHttpSession>(std::move(socket), std::move(place), routes)->ReadHead();
+}
+
+void ResumeHttp(CConnection&& connection, const CRouteTable& routes)
+{
+    std::make_shared<CHttpSession>(std::move(connection), routes)->ReadHead();
 }
 
 } // namespace Corvan

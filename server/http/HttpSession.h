@@ -13,5 +13,8 @@ struct CRouteTable;
 
 // Serves `socket` until it ends; the session owns itself. `routes` must outlive the loop.
 void ServeHttp(boost::asio::ip::tcp::socket socket, CConnectionPlace place, const CRouteTable& routes);
+// Serves the next requests of a connection that a feature took over and gives back; its buffer may
+// hold the start of the next request.
+void ResumeHttp(CConnection&& connection, const CRouteTable& routes);
 
 } // namespace Corvan

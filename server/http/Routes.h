@@ -25,9 +25,17 @@ struct CRoute
     std::function<void(const CRequest& request, CConnection&& connection)> upgrade;
 };
 
+// A feature that takes a connection over, with its request's head (and any body after it) still in
+// the connection's buffer.
+using CTakeOver = std::function<void(CConnection&& connection)>;
+
 struct CRouteTable
 {
     std::vector<CRoute> routes;
+    // Asked after the central check's framing and Host checks (before its method check: a site
+    // rule that passes a path to another server takes every method) for a request whose path no
+    // route owns: the feature that takes it over, or none.
+    std::function<CTakeOver(const CRequest& request)> takeOver;
     std::function<CHttpResponse(const CRequest& request)> fallback;
     // A target that names a dot file or folder, which is never served.
     std::function<CHttpResponse(const CRequest& request)> hidden;

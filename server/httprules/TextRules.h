@@ -62,5 +62,22 @@ inline void SkipSpaces(const char*& pText)
         ++pText;
 }
 
+// True when the comma-separated list `list` holds `token` as one of its elements.
+inline bool HasToken(std::string_view list, std::string_view token)
+{
+    std::size_t at = 0;
+    while (at < list.size())
+    {
+        while (at < list.size() && (list[at] == ' ' || list[at] == '\t' || list[at] == ','))
+            ++at;
+        const std::size_t begin = at;
+        while (at < list.size() && list[at] != ',' && list[at] != ' ' && list[at] != '\t')
+            ++at;
+        if (EqualsNoCase(list.substr(begin, at - begin), token))
+            return true;
+    }
+    return false;
+}
+
 } // namespace TextRules
 } // namespace Corvan

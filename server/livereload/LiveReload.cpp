@@ -147,9 +147,19 @@ void CLiveReload::Admit(CConnection&& connection)
     m_sockets.Open(std::move(connection), Greeting());
 }
 
+void CLiveReload::SetServingNotices(std::vector<std::string> lines)
+{
+    m_servingNotices = std::move(lines);
+    const std::string message = Greeting();
+    if (m_active)
+        m_sockets.Broadcast(message.empty() ? "notices\n" : message);
+}
+
 std::string CLiveReload::Greeting() const
 {
     std::string message = m_pSiteRules ? m_pSiteRules->NoticeMessage() : std::string();
+    for (const std::string& line : m_servingNotices)
+        message += (message.empty() ? "notices\n" : "\n") + line;
     if (!m_strCaveat.empty())
         message += (message.empty() ? "notices\n" : "\n") + m_strCaveat;
     return message;

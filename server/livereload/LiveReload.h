@@ -10,9 +10,10 @@
 //             (too many names, or a name that is not UTF-8) fetches every sheet again
 //   "off"     live reload has ended for this server (the folder cannot be watched): stop retrying
 //   "notices\n<line>\n..."  sent as a socket opens, when the site's rule files have lines that were
-//             skipped (SiteRules.h), or the folder's file system may not report every change: the
-//             page shows them. A change of a rule file reads it again, once it is complete, and
-//             reloads the pages.
+//             skipped (SiteRules.h), serving found troubles, or the folder's file system may not
+//             report every change: the page shows them. Each is the whole list: a line it no longer
+//             holds is gone from the page. A change of a rule file reads it again, once it is
+//             complete, and reloads the pages.
 //   "resources\n<line>\n..."  the page's own requests that failed (PageNotices.h): the page shows
 //             each line once a load.
 // A page sends one message: "page " and its path, once its socket is open.
@@ -71,6 +72,9 @@ public:
     CPageTag PageTag() const;
     // Starts watching the folder in the background.
     void Start();
+    // Troubles found while serving (a proxy rule's server that refused), one line each: pages show
+    // them beside the rule files' notices, those open now and those that open later.
+    void SetServingNotices(std::vector<std::string> lines);
     // Closes the open sockets with 1001 (on the loop); true when there were any.
     bool CloseSockets();
     // Stops watching; no callback reaches the loop after it.
@@ -115,6 +119,7 @@ private:
     bool m_rootGoneTold = false; // on the watcher's thread only
     std::vector<CConnection> m_waiting;
     CChangeTracker m_changes;
+    std::vector<std::string> m_servingNotices;
     CLiveSockets m_sockets;
     CPageNotices m_notices;
     CFolderWatcher m_watcher;

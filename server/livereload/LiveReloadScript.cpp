@@ -238,6 +238,17 @@ const char ScriptText[] = R"JS(// Follows the served folder: reloads the page wh
                 swapStyleSheets(Array.isArray(names) ? names : null);
             } else if (typeof event.data === 'string' && /^(notices|resources)\n/.test(event.data)) {
                 var lines = event.data.split('\n'), fromRules = lines.shift() === 'notices';
+                if (fromRules) {
+                    // The whole list each time: a trouble that is over leaves the page.
+                    notices = notices.filter(function (n) {
+                        var kept = !n.fromRules || lines.indexOf(n.text) >= 0;
+                        if (!kept) {
+                            delete noticeSeen[n.text];
+                        }
+                        return kept;
+                    });
+                    showNotices();
+                }
                 lines.forEach(function (line) {
                     addNotice(line, fromRules);
                 });

@@ -61,9 +61,34 @@ int ParseStatus(std::string_view token, bool& force)
     return 0;
 }
 
+// A 200 or 404 to another host: a proxy rule when it is a 200 to an http:// address of this machine
+// that `proxyCheck` lets pass, with `proxyTo` set to its path and query on that server; else the
+// reason it is skipped.
+std::string ReadProxyRule(std::string_view from, std::string_view to, int status, int line,
+                          const CRedirectRules::ProxyCheck& proxyCheck, std::shared_ptr<const CProxyRoute>& pProxy,
+                          std::string& proxyTo)
+{
+    CProxyTarget target;
+    if (status != 200)
+        return "a 404 to another host is not followed: this server answers only with its folder's files";
+    if (!ProxyRules::ParseTarget(to, target))
+        return "a 200 to another machine or over https:// is passed on by the host once deployed; this server "
+               "passes requests only to http://localhost, 127.0.0.1 or [::1], so nothing leaves this machine";
+    std::string refusal = proxyCheck ? proxyCheck(from, target) : ProxyRules::Refusal(from, target, 0, {});
+    if (!refusal.empty())
+        return refusal;
+    to.remove_prefix(to.find("//") + 2);
+    const std::size_t pathAt = std::min(to.find_first_of("/?#"), to.size());
+    const bool slash = pathAt < to.size() && to[pathAt] == '/';
+    proxyTo = std::string(slash ? "" : "/") + std::string(to.substr(pathAt, to.find('#') - pathAt));
+    pProxy = std::make_shared<const CProxyRoute>(CProxyRoute{target, line, std::string(from)});
+    return std::string();
+}
+
 } // namespace
 
-CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::string>& notices)
+CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::string>& notices,
+                                     const ProxyCheck& proxyCheck)
 {
     CRedirectRules rules;
     CRuleFileReader reader(RedirectsFileName, text, notices);
@@ -71,11 +96,12 @@ CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::str
     while (reader.NextLine(line))
     {
         CRule rule;
-        if (!ReadRule(reader, line, rule))
+        if (!ReadRule(reader, line, proxyCheck, rule))
             continue;
         if (!reader.CountRule())
             break;
         rules.m_anyForced = rules.m_anyForced || rule.force;
+        rules.m_anyProxy = rules.m_anyProxy || rule.pProxy;
         if (rule.force)
             rules.m_lastForced = rules.m_rules.size();
         rules.m_keys.push_back(rule.from.Key());
@@ -84,7 +110,7 @@ CRedirectRules CRedirectRules::Parse(std::string_view text, std::vector<std::str
     return rules;
 }
 
-bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, CRule& rule)
+bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, const ProxyCheck& proxyCheck, CRule& rule)
 {
     std::vector<std::string_view> tokens;
     for (std::size_t begin = line.find_first_not_of(" \t"); begin != std::string_view::npos;)
@@ -103,19 +129,27 @@ bool CRedirectRules::ReadRule(CRuleFileReader& reader, std::string_view line, CR
     else if (tokens.size() == 3 && !(rule.status = ParseStatus(tokens[2], rule.force)))
         reader.Skip(CRuleFileReader::Quote(tokens[2]) + " is not a status: use 301, 302, 303, 307, 308, 200 or 404");
     else if (reader.ReadPattern(tokens[0], rule.from))
-        return ReadTarget(reader, tokens[1], rule);
+        return ReadTarget(reader, tokens[0], tokens[1], proxyCheck, rule);
     return false;
 }
 
-bool CRedirectRules::ReadTarget(CRuleFileReader& reader, std::string_view to, CRule& rule)
+bool CRedirectRules::ReadTarget(CRuleFileReader& reader, std::string_view from, std::string_view to,
+                                const ProxyCheck& proxyCheck, CRule& rule)
 {
-    const bool rewrite = rule.status == 200 || rule.status == 404;
+    bool rewrite = rule.status == 200 || rule.status == 404;
     rule.otherHost = NamesOtherHost(to);
+    std::string proxyTo;
     if (rewrite && rule.otherHost)
     {
-        reader.Skip("a " + std::to_string(rule.status) +
-                    " to another host is not followed: this server answers only with its folder's files");
-        return false;
+        const std::string refusal =
+            ReadProxyRule(from, to, rule.status, reader.LineNumber(), proxyCheck, rule.pProxy, proxyTo);
+        if (!refusal.empty())
+        {
+            reader.Skip(refusal);
+            return false;
+        }
+        to = proxyTo;
+        rewrite = rule.otherHost = false;
     }
     if (to[0] != '/' && !rule.otherHost)
     {
@@ -125,7 +159,7 @@ bool CRedirectRules::ReadTarget(CRuleFileReader& reader, std::string_view to, CR
     if (rewrite)
         to = to.substr(0, to.find_first_of("?#")); // a file has no query
     SplitTarget(to, rule);
-    if (!rewrite)
+    if (!rewrite && !rule.pProxy)
         return true;
     // The same check every match repeats, here with a stand-in for what FROM takes.
     CCaptures sample;
@@ -136,7 +170,14 @@ bool CRedirectRules::ReadTarget(CRuleFileReader& reader, std::string_view to, CR
             sample.named.emplace_back(piece.text, "x");
     }
     HttpRules::CTarget target;
-    if (DecodeRewriteTarget(Expand(rule, sample), target))
+    const std::string expanded = Expand(rule, sample);
+    if (rule.pProxy && HttpRules::DecodeTarget(expanded.substr(0, expanded.find('?')).c_str(), target) ==
+                           HttpRules::ETarget::BadRequest)
+    {
+        reader.Skip(CRuleFileReader::Quote(to) + ": a path on another server has no . or .. segments");
+        return false;
+    }
+    if (rule.pProxy || DecodeRewriteTarget(expanded, target))
         return true;
     reader.Skip(CRuleFileReader::Quote(to) + " is not a file of this folder (no .., no names that begin with a dot)");
     return false;
@@ -221,7 +262,7 @@ CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view 
         // An empty splat must not turn "/:splat/x" into "//x", another host's address.
         while (expanded.compare(0, 2, "//") == 0 && !rule.otherHost)
             expanded.erase(0, 1);
-        if (rule.status == 200 || rule.status == 404)
+        if ((rule.status == 200 || rule.status == 404) && !rule.pProxy)
         {
             // What the request held is checked again in its new place.
             if (!DecodeRewriteTarget(expanded, decision.target))
@@ -238,7 +279,8 @@ CRedirectDecision CRedirectRules::Match(std::string_view path, std::string_view 
                 expanded.insert(fragment, kept);
             }
             decision.location = std::move(expanded);
-            decision.action = CRedirectDecision::EAction::Redirect;
+            decision.action = rule.pProxy ? CRedirectDecision::EAction::Proxy : CRedirectDecision::EAction::Redirect;
+            decision.pProxy = rule.pProxy;
         }
         decision.status = rule.status;
         return decision;

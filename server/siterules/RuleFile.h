@@ -50,6 +50,9 @@ public:
     // Counts one more rule; false, with one notice, when the limit is reached (stop reading then).
     bool CountRule();
 
+    // The number of the line NextLine gave last, from 1.
+    int LineNumber() const { return m_lineNumber; }
+
     // A token from the file, as a notice shows it: quoted, escaped for a terminal (TerminalEscape),
     // and cut short when long.
     static std::string Quote(std::string_view token);

@@ -27,6 +27,8 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -105,6 +107,7 @@ private slots:
     void siteRulesFileApplies();
     void unsupportedFileShowsBox();
     void copyUrlReachesX11Clipboard();
+    void proxyRuleReachesAnApi();
     void renamedCopyCarriesItsBranding();
     void closeButtonEndsToolAndServer();
     void installerInstallsAndUninstallsCleanly();
@@ -124,7 +127,8 @@ private:
     QList<qint64> WineProcesses(const QString& strExeName) const;
     // The one visible window titled strTitle, besides nOther.
     bool WaitForWindow(const QString& strTitle, qulonglong* pWindow, int nTimeoutMs, qulonglong nOther = 0) const;
-    bool CloseBox(qulonglong nBox) const;
+    // Presses Return in the box (or Y, with bYes) until it is gone.
+    bool CloseBox(qulonglong nBox, bool bYes = false) const;
     bool SaveShot(qulonglong nWindow, const QString& strName) const;
     QSet<QString> UserFiles() const;
     QStringList RegistryLinesMentioning(const QString& strWord) const;
@@ -207,14 +211,17 @@ bool TestWindowsRelease::WaitForWindow(const QString& strTitle, qulonglong* pWin
     return true;
 }
 
-bool TestWindowsRelease::CloseBox(qulonglong nBox) const
+bool TestWindowsRelease::CloseBox(qulonglong nBox, bool bYes) const
 {
     // Return, posted to the box by a Windows helper: X11 keys do not reach a box shown during a drop.
     const QString strTitle = m_pDesktop->WindowName(nBox);
     return QTest::qWaitFor(
         [&]()
         {
-            return RunWine({HelperPath(QStringLiteral("press-return.exe")), strTitle}, ShortWaitMs).Succeeded() &&
+            QStringList args{HelperPath(QStringLiteral("press-return.exe")), strTitle};
+            if (bYes)
+                args.append(QStringLiteral("Y"));
+            return RunWine(args, ShortWaitMs).Succeeded() &&
                    QTest::qWaitFor([&]() { return m_pDesktop->VisibleWindowsNamed(RegexFor(strTitle)).isEmpty(); },
                                    1000);
         },
@@ -523,6 +530,53 @@ void TestWindowsRelease::copyUrlReachesX11Clipboard()
     QTRY_VERIFY_WITH_TIMEOUT(!(strClipboard = m_pDesktop->ClipboardText()).isEmpty(), ShortWaitMs);
     QVERIFY2(CloseBox(nBox), "the box did not close on Return");
     QCOMPARE(QUrl(strClipboard, QUrl::TolerantMode), QUrl(m_strPageUrl));
+}
+
+void TestWindowsRelease::proxyRuleReachesAnApi()
+{
+    // An API of the test's own on the Linux side, which wine's programs share the loopback with.
+    QTcpServer api;
+    QVERIFY(api.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&api, &QTcpServer::newConnection, &api,
+                     [&api]
+                     {
+                         QTcpSocket* pSocket = api.nextPendingConnection();
+                         // The proxy sends a head in one piece.
+                         QObject::connect(pSocket, &QTcpSocket::readyRead, pSocket,
+                                          [pSocket]
+                                          {
+                                              pSocket->write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\napi-ok");
+                                              pSocket->disconnectFromHost();
+                                          });
+                     });
+    const QString strFolder = m_workDir.filePath(QStringLiteral("api site"));
+    QVERIFY(QDir().mkpath(strFolder));
+    QFile rules(strFolder + QStringLiteral("/_redirects"));
+    QVERIFY(rules.open(QIODevice::WriteOnly));
+    rules.write("/api/* http://127.0.0.1:" + QByteArray::number(api.serverPort()) + "/:splat 200\n");
+    rules.close();
+    QVERIFY(QFile::copy(FixturePath(QStringLiteral("site/index.html")), strFolder + QStringLiteral("/api.html")));
+    const int nOpenedBefore = OpenedUrls().size();
+
+    // The tool asks before the page opens; Yes lets the server pass /api/* on.
+    QVERIFY2(m_dragSource.DragOnto(strFolder + QStringLiteral("/api.html"), m_toolRect.center(), ShortWaitMs),
+             m_dragSource.Output().constData());
+    qulonglong nBox = 0;
+    QVERIFY2(WaitForWindow(QStringLiteral("Corvan Atelier 9"), &nBox, ShortWaitMs), "no question box appeared");
+    QVERIFY2(CloseBox(nBox, true), "the box did not close on Y");
+    QTRY_VERIFY_WITH_TIMEOUT(OpenedUrls().size() > nOpenedBefore, ShortWaitMs);
+
+    // Asked without blocking: the API answers on this thread's event loop.
+    QTcpSocket client;
+    QByteArray answer;
+    QObject::connect(&client, &QTcpSocket::readyRead, &client, [&] { answer += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, ServerPort);
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QAbstractSocket::ConnectedState, ShortWaitMs);
+    client.write("GET /api/hello HTTP/1.1\r\nHost: localhost:8721\r\nConnection: close\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(answer.endsWith("api-ok"), ShortWaitMs);
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK"), answer.constData());
+    QTRY_COMPARE_WITH_TIMEOUT(WineProcesses(QStringLiteral("mongoose.exe")).size(), 1, ShortWaitMs);
+    m_serverPids.append(WineProcesses(QStringLiteral("mongoose.exe")).first());
 }
 
 void TestWindowsRelease::closeButtonEndsToolAndServer()

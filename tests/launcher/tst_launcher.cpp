@@ -121,6 +121,8 @@ private slots:
     void chattyServerIsHeardAndDropped();
     void browserFailureStillOffersTheURL();
     void closeEndsTheServer();
+    void proxyRulesAskOnce_data();
+    void proxyRulesAskOnce();
 
 private:
     QPushButton* CopyButton() const
@@ -160,8 +162,10 @@ void TestLauncher::cleanup()
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     UserMessage::SetRecorder(nullptr);
+    UserMessage::SetAnswerer(nullptr);
     LocalServer::SetFolder(QString());
     qunsetenv("CORVAN_STANDIN_MODE");
+    qunsetenv("CORVAN_PROXY_ALLOW");
     QVERIFY2(!QApplication::overrideCursor(), "the busy cursor outlives the launch");
     m_pSite.reset();
 }
@@ -423,6 +427,53 @@ void TestLauncher::closeEndsTheServer()
     guard.start(10000);
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY2(IsGone(serverId), "the server outlives the tool");
+}
+
+void TestLauncher::proxyRulesAskOnce_data()
+{
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<QByteArray>("allowed"); // what the server is handed
+    QTest::newRow("yes, then no") << QList<bool>{true, false} << QByteArray("localhost:3000");
+    // A value the tool was started with grants nothing.
+    QTest::newRow("no to both") << QList<bool>{false, false} << QByteArray();
+}
+
+void TestLauncher::proxyRulesAskOnce()
+{
+    QFETCH(QList<bool>, answers);
+    QFETCH(QByteArray, allowed);
+    qputenv("CORVAN_PROXY_ALLOW", "localhost:2375");
+    WriteFile(
+        m_pSite->path(), "_redirects",
+        "/api/* http://localhost:3000/:splat 200\n/v2/* http://LOCALHOST:3000/v2/:splat 200\n"
+        "/db/* http://127.0.0.1:5432/ 200\n/ext/* https://example.com/:splat 200\n/me http://localhost:8721/ 200\n");
+    QStringList asked;
+    UserMessage::SetAnswerer(
+        [&](QWidget*, const QString& title, const QString& text)
+        {
+            asked << title + ": " + text + (m_opened.isEmpty() ? "" : " (after the page opened)");
+            return answers.value(asked.size() - 1);
+        });
+    const QString strPage = WriteFile(m_pSite->path(), "page.html", "x");
+    for (int drop = 0; drop < 2; ++drop)
+    {
+        m_pWindow->LaunchLocalServer(strPage);
+        Platform::CChildProcess* pServer = m_pWindow->ServerProcess();
+        QCOMPARE(ArgumentsOf(pServer->Id()), QStringList{QStringLiteral("8721")});
+        QFile environment(QStringLiteral("/proc/%1/environ").arg(pServer->Id()));
+        QVERIFY(environment.open(QIODevice::ReadOnly));
+        QByteArrayList handed;
+        for (const QByteArray& variable : environment.readAll().split('\0'))
+        {
+            if (variable.startsWith("CORVAN_PROXY_ALLOW="))
+                handed << variable.mid(19);
+        }
+        QCOMPARE(handed, allowed.isEmpty() ? QByteArrayList() : QByteArrayList{allowed});
+    }
+    const QString strAsks = ProductTitle() + ": page.html's folder asks to pass %1 on this computer. Allow?";
+    QCOMPARE(asked, QStringList({strAsks.arg("/api/* to http://localhost:3000"),
+                                 strAsks.arg("/db/* to http://127.0.0.1:5432")}));
+    QVERIFY2(m_shown.isEmpty(), qPrintable(m_shown.value(0).text));
 }
 
 QTEST_MAIN(TestLauncher)

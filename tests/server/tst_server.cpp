@@ -134,6 +134,8 @@ void TestServer::commandLineErrors_data()
     QTest::newRow("empty") << QStringList{""};
     QTest::newRow("huge") << QStringList{"99999999999999999999"};
     QTest::newRow("extra word") << QStringList{"8721", "extra"};
+    QTest::newRow("proxy target on another machine") << QStringList{"--proxy-allow", "example.com:80", "8721"};
+    QTest::newRow("proxy target without a port") << QStringList{"--proxy-allow", "localhost", "8721"};
 }
 
 void TestServer::commandLineErrors()

@@ -24,6 +24,8 @@ private slots:
     void meantName();
     void reportedRequests_data();
     void reportedRequests();
+    void proxyRules_data();
+    void proxyRules();
 };
 
 void TestSiteRules::rules_data()
@@ -70,8 +72,9 @@ void TestSiteRules::rules_data()
         << QStringList{"_redirects line 1: expected a path and a target, such as /old /new 301",
                        "_redirects line 2: \"418\" is not a status: use 301, 302, 303, 307, 308, 200 or 404",
                        "_redirects line 3: \"/a/*/b\": a splat * may only be the last segment of a path",
-                       "_redirects line 4: a 200 to another host is not followed: this server answers only with "
-                       "its folder's files",
+                       "_redirects line 4: a 200 to another machine or over https:// is passed on by the host "
+                       "once deployed; this server passes requests only to http://localhost, 127.0.0.1 or [::1], "
+                       "so nothing leaves this machine",
                        "_redirects line 5: \"/../etc\" is not a file of this folder (no .., no names that begin "
                        "with a dot)",
                        "_redirects line 6: \"/.env\" is not a file of this folder (no .., no names that begin "
@@ -278,6 +281,57 @@ void TestSiteRules::reportedRequests()
             ? NoticeRules::OwnReferrer(site.isEmpty() ? nullptr : site.constData(), referer.constData(), 8080)
             : std::string();
     QTEST(QByteArray::fromStdString(page), "page");
+}
+
+// Proxy rules as the server reads them with the user's consent to every target but its own port.
+void TestSiteRules::proxyRules_data()
+{
+    QTest::addColumn<QByteArray>("redirects");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("decision"); // "none", or the target's key and the path on it
+    QTest::addColumn<QStringList>("notices");
+    const QByteArray api = "/api/* http://LocalHost.:3000/v1/:splat?k=1 200\n";
+    QTest::newRow("splat and query") << api << QByteArray("/api/a b/c?x=%41")
+                                     << QByteArray("localhost:3000 /v1/a%20b/c?k=1&x=%41") << QStringList();
+    QTest::newRow("a file shadows it") << api << QByteArray("/api/file") << QByteArray("none") << QStringList();
+    QTest::newRow("! wins over a file") << QByteArray("/api/* http://[::1]/:splat 200!") << QByteArray("/api/file")
+                                        << QByteArray("[::1]:80 /file") << QStringList();
+    QTest::newRow("skipped targets")
+        << QByteArray(
+               "/a http://127.0.0.1:8721/ 200\n/b http://localhost:3000/../x 200\n/c http://user@localhost/ 200\n"
+               "/d http://127.0.0.1:3000/d 200")
+        << QByteArray("/d") << QByteArray("127.0.0.1:3000 /d")
+        << QStringList{
+               "_redirects line 1: http://127.0.0.1:8721 is this server itself: a rule cannot pass requests back to it",
+               "_redirects line 2: \"/../x\": a path on another server has no . or .. segments",
+               "_redirects line 3: a 200 to another machine or over https:// is passed on by the host once "
+               "deployed; this server passes requests only to http://localhost, 127.0.0.1 or [::1], so nothing "
+               "leaves this machine"};
+}
+
+void TestSiteRules::proxyRules()
+{
+    QFETCH(QByteArray, redirects);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, decision);
+    QFETCH(QStringList, notices);
+
+    std::vector<std::string> read;
+    const CRedirectRules rules =
+        CRedirectRules::Parse(redirects.toStdString(), read,
+                              [](std::string_view from, const CProxyTarget& target)
+                              { return ProxyRules::Refusal(from, target, 8721, {target.Key()}); });
+    QStringList readNotices;
+    for (const std::string& notice : read)
+        readNotices << QString::fromStdString(notice);
+    QCOMPARE(readNotices, notices);
+    const QList<QByteArray> parts = request.split('?');
+    const CRedirectDecision result = rules.Match(parts[0].toStdString(), parts.value(1).toStdString(),
+                                                 [](std::string_view path) { return path == "/api/file"; });
+    QByteArray got = "none";
+    if (result.action == CRedirectDecision::EAction::Proxy)
+        got = QByteArray::fromStdString(result.pProxy->target.Key() + " " + result.location);
+    QCOMPARE(got, decision);
 }
 
 QTEST_GUILESS_MAIN(TestSiteRules)

@@ -1,9 +1,11 @@
-// Started by tst_childprocess_win. "talk ARGS...": writes its folder and arguments to standard output
-// and a line to standard error, then exits with code 3. "idle": waits a minute (the test ends it).
+// Started by tst_childprocess_win. "talk ARGS...": writes its folder, arguments and two variables to
+// standard output and a line to standard error, then exits with code 3. "idle": waits a minute (the
+// test ends it).
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv)
@@ -18,7 +20,7 @@ int main(int argc, char** argv)
     std::printf("folder=%s\nargs=", folder);
     for (int i = 1; i < argc; ++i)
         std::printf("%s|", argv[i]);
-    std::printf("\n");
+    std::printf("\nset=%s\ndropped=%s\n", std::getenv("CHILD_SET"), std::getenv("CHILD_DROPPED") ? "no" : "yes");
     std::fprintf(stderr, "said on stderr\n");
     return 3;
 }

@@ -1,5 +1,5 @@
-// Starting and watching a program: its output and errors, its folder and arguments (blanks and quotes
-// intact), its exit code, a program that cannot start, and one ended by Kill.
+// Starting and watching a program: its output and errors, its folder, arguments (blanks and quotes
+// intact) and environment, its exit code, a program that cannot start, and one ended by Kill.
 
 #include "WinTestSupport.h"
 #include "platform/ChildProcess.h"
@@ -18,7 +18,10 @@ void TestTalkingProgram()
     GetTempPathA(MAX_PATH, temp);
     const std::string folder = std::string(temp) + "child process test";
     CreateDirectoryA(folder.c_str(), nullptr);
+    SetEnvironmentVariableA("CHILD_DROPPED", "1");
     Platform::CChildProcess process;
+    process.SetVariable("CHILD_SET", "x y");
+    process.SetVariable("Child_Dropped", "");
     std::string error, output, errors;
     Check(process.Start(Helper, {"talk", "a b", "say \"hi\"\\"}, folder, error), "start", error);
     // The first process of a fresh wine prefix can take seconds to come up.
@@ -27,6 +30,7 @@ void TestTalkingProgram()
     }
     Check(output.find("folder=" + folder) != std::string::npos, "its folder", output);
     Check(output.find("args=talk|a b|say \"hi\"\\|") != std::string::npos, "its arguments", output);
+    Check(output.find("set=x y\r\ndropped=yes") != std::string::npos, "its environment", output);
     CheckEqual(errors, "said on stderr\r\n", "its errors");
     Check(!process.IsRunning() && process.ExitCode() == 3 && !process.Crashed(), "its end",
           std::to_string(process.ExitCode()));

@@ -1,0 +1,145 @@
+#include "server/proxy/Proxy.h"
+
+#include "server/files/SiteRules.h"
+#include "server/files/StaticFiles.h"
+#include "server/proxy/ProxyExchange.h"
+#include "server/siterules/RuleFile.h"
+
+#include <cstdio>
+
+namespace Corvan
+{
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+namespace
+{
+
+// A kept connection the server has closed since (or that holds bytes nobody asked for) is not reused.
+// Its socket stays non-blocking (ProxyExchange.cpp), so the look costs one call.
+bool IsIdleAndOpen(tcp::socket& socket)
+{
+    boost::system::error_code error;
+    if (!socket.non_blocking())
+        socket.non_blocking(true, error);
+    char byte;
+    socket.receive(net::buffer(&byte, 1), tcp::socket::message_peek, error);
+    return error == net::error::would_block;
+}
+
+} // namespace
+
+CProxy::CProxy(const CStaticFiles& files, int port, const CRouteTable& routes)
+    : m_files(files), m_port(port), m_routes(routes)
+{
+}
+
+CTakeOver CProxy::TakeOver(const CRequest& request)
+{
+    if (!m_pSiteRules)
+        return nullptr;
+    const CSiteRuleSet& rules = m_pSiteRules->Current();
+    const HttpRules::CTarget& target = request.target;
+    // Like dot names, the rule files are never served, whatever a rule says.
+    if (!rules.redirects.HasProxyRules() || IsRuleFile(target.relativePath))
+        return nullptr;
+    // Judged as for a GET: where a file answers, rules without '!' leave the path to it, and it
+    // takes GET and HEAD only.
+    CRedirectDecision decision = rules.redirects.Match("/" + target.relativePath, request.query,
+                                                       [&](std::string_view) { return m_files.Answers(target); });
+    if (decision.action != CRedirectDecision::EAction::Proxy)
+        return nullptr;
+    return [this, pRoute = std::move(decision.pProxy), location = std::move(decision.location)](CConnection&& client)
+    { StartExchange(*this, std::move(client), pRoute, location); };
+}
+
+std::vector<tcp::endpoint> CProxy::Endpoints(const CProxyTarget& target) const
+{
+    const tcp::endpoint ipv4(net::ip::address_v4::loopback(), target.port);
+    const tcp::endpoint ipv6(net::ip::address_v6::loopback(), target.port);
+    if (target.host == "127.0.0.1")
+        return {ipv4};
+    if (target.host == "[::1]")
+        return {ipv6};
+    if (m_ipv4First.count(target.Key()))
+        return {ipv4, ipv6};
+    return {ipv6, ipv4};
+}
+
+void CProxy::Connected(const CProxyRoute& route, const tcp::endpoint& endpoint)
+{
+    if (route.target.host != "localhost")
+        return;
+    if (endpoint.address().is_v4())
+        m_ipv4First.insert(route.target.Key());
+    else
+        m_ipv4First.erase(route.target.Key());
+}
+
+std::optional<CBackend> CProxy::TakeIdle(const std::string& key)
+{
+    const auto found = m_idle.find(key);
+    if (found == m_idle.end())
+        return std::nullopt;
+    std::deque<CBackend>& idle = found->second;
+    const auto now = std::chrono::steady_clock::now();
+    while (!idle.empty())
+    {
+        CBackend backend = std::move(idle.back());
+        idle.pop_back();
+        if (now - backend.idleSince < IdleReuse && IsIdleAndOpen(backend.stream.socket()))
+            return std::optional<CBackend>(std::move(backend));
+    }
+    return std::nullopt;
+}
+
+void CProxy::GiveBack(const std::string& key, CBackend backend)
+{
+    std::deque<CBackend>& idle = m_idle[key];
+    const auto now = std::chrono::steady_clock::now();
+    while (!idle.empty() && (idle.size() >= MaxIdlePerTarget || now - idle.front().idleSince >= IdleReuse))
+        idle.pop_front();
+    backend.idleSince = now;
+    idle.push_back(std::move(backend));
+    // Like a client's connection between requests, it gives its place to a newcomer when all are
+    // taken.
+    idle.back().place.WaitForRequest(idle.back().stream);
+}
+
+void CProxy::Report(const CProxyRoute& route, const std::string& trouble)
+{
+    bool changed = false;
+    const CSiteRuleSet* pRules = m_pSiteRules ? &m_pSiteRules->Current() : nullptr;
+    if (pRules != m_pTroubleRules) // the file was read again: its lines may have moved
+    {
+        changed = !m_troubles.empty();
+        m_troubles.clear();
+        m_pTroubleRules = pRules;
+    }
+    if (trouble.empty())
+    {
+        changed = m_troubles.erase(route.line) > 0 || changed;
+    }
+    else
+    {
+        const std::string line =
+            std::string(RedirectsFileName) + " line " + std::to_string(route.line) + ": " + trouble;
+        std::string& known = m_troubles[route.line];
+        if (known != line) // one line of output for each new trouble, not one a request
+        {
+            std::fprintf(stderr, "mongoose: %s\n", line.c_str());
+            std::fflush(stderr);
+        }
+        known = line;
+        changed = true; // pages that opened since are told as well
+    }
+    if (!changed || !m_sink)
+        return;
+    std::vector<std::string> lines;
+    for (const auto& entry : m_troubles)
+        lines.push_back(entry.second);
+    m_sink(lines);
+}
+
+} // namespace Corvan

@@ -1,0 +1,85 @@
+#pragma once
+
+// Passing requests to another server on this machine, for the site's proxy rules (_redirects
+// "FROM http://localhost:PORT/... 200", once the user allowed the target: ProxyRules.h). It takes a
+// request's connection over after the central check (Routes.h), whatever its method, and relays
+// the request and its answer piece by piece (ProxyExchange.h). Connections to each target are
+// kept for reuse. Runs on the server's loop thread.
+
+#include "server/http/Connection.h"
+#include "server/http/Routes.h"
+#include "server/siterules/RedirectRules.h"
+
+#include <boost/beast/core/tcp_stream.hpp>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Corvan
+{
+
+class CSiteRules;
+class CStaticFiles;
+struct CSiteRuleSet;
+
+// A connection to a target, with its place among the server's connections.
+struct CBackend
+{
+    boost::beast::tcp_stream stream;
+    CConnectionPlace place;
+    std::chrono::steady_clock::time_point idleSince;
+};
+
+class CProxy
+{
+public:
+    // How long a backend connection waits for its next request: below the 5 s that common
+    // development servers keep an idle connection, so that a reused one is rarely closed under us.
+    static constexpr std::chrono::seconds IdleReuse{4};
+    // Enough for a load test's connections; a browser holds six per host.
+    static constexpr std::size_t MaxIdlePerTarget = 64;
+    static constexpr std::chrono::seconds ConnectTimeout{5};
+
+    // `routes` give the next request of a connection back to the HTTP session; they must outlive this.
+    // `files` judge whether a file answers a path; they and `routes` must outlive this.
+    CProxy(const CStaticFiles& files, int port, const CRouteTable& routes);
+
+    void SetSiteRules(const CSiteRules* pSiteRules) { m_pSiteRules = pSiteRules; }
+    // Called with every proxy rule's current trouble ("_redirects line 4: ... refused the
+    // connection"), none when all work, each time that changes.
+    void SetTroubleSink(std::function<void(const std::vector<std::string>& lines)> sink) { m_sink = std::move(sink); }
+
+    // The route table's take-over: the exchange for a request that a proxy rule passes on, or none.
+    CTakeOver TakeOver(const CRequest& request);
+
+    // For the exchanges.
+    int Port() const { return m_port; }
+    const CRouteTable& Routes() const { return m_routes; }
+    // Where to connect, in the order to try: "localhost" is [::1] then 127.0.0.1, or the other way
+    // round once 127.0.0.1 took the last connection.
+    std::vector<boost::asio::ip::tcp::endpoint> Endpoints(const CProxyTarget& target) const;
+    void Connected(const CProxyRoute& route, const boost::asio::ip::tcp::endpoint& endpoint);
+    std::optional<CBackend> TakeIdle(const std::string& key);
+    void GiveBack(const std::string& key, CBackend backend);
+    // What became of a request for `route`: empty when its server answered.
+    void Report(const CProxyRoute& route, const std::string& trouble);
+
+private:
+    const CStaticFiles& m_files;
+    int m_port;
+    const CRouteTable& m_routes;
+    const CSiteRules* m_pSiteRules = nullptr;
+    std::function<void(const std::vector<std::string>&)> m_sink;
+    std::map<std::string, std::deque<CBackend>> m_idle;
+    std::set<std::string> m_ipv4First;             // "localhost" targets whose server took 127.0.0.1
+    std::map<int, std::string> m_troubles;         // by the rule's line
+    const CSiteRuleSet* m_pTroubleRules = nullptr; // the rules the troubles' lines are of
+};
+
+} // namespace Corvan
