@@ -84,7 +84,7 @@ nginx_conf() {
     dir=$(dirname "$1")
     cat >"$1" <<CONF
 worker_processes $4;
-$6
+${6:-}
 daemon off;
 pid $1.pid;
 error_log $dir/error.log;

@@ -30,7 +30,7 @@ class CChangeTracker
 public:
     using Clock = std::chrono::steady_clock;
     using EChange = CFolderWatcher::EChange;
-    static constexpr std::chrono::milliseconds JoinWindow{6};
+    static constexpr std::chrono::milliseconds JoinWindow{3};
     static constexpr std::chrono::milliseconds BurstGap{100};
     static constexpr std::chrono::milliseconds QuietTime{40};
     static constexpr std::chrono::milliseconds LongestDelay{400};
