@@ -38,6 +38,14 @@ private:
             .replace("PORT", QByteArray::number(m_server.port));
     }
 
+    // A server of its own, the backend allowed by hand, with one test limit set.
+    bool StartWith(CServerProcess& server, const char* pLimit, const char* pValue) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(pLimit, pValue);
+        return server.Start(m_site.path(), {"--proxy-allow", QString("127.0.0.1:%1").arg(m_backendPort)}, environment);
+    }
+
     QProcess m_backend;
     quint16 m_backendPort = 0;
     quint16 m_downPort = 0;
@@ -207,10 +215,8 @@ void TestProxy::exchangesKeepTheirPlaces()
 {
     // Four places: a flowing event stream holds two (its page's and its server's) and gives neither
     // up, while clients that wait for their head give theirs to newcomers and to a proxied request.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CORVAN_TEST_MAX_CONNECTIONS", "4");
     CServerProcess server;
-    QVERIFY(server.Start(m_site.path(), {"--proxy-allow", QString("127.0.0.1:%1").arg(m_backendPort)}, environment));
+    QVERIFY(StartWith(server, "CORVAN_TEST_MAX_CONNECTIONS", "4"));
     QTcpSocket events;
     events.connectToHost(QHostAddress::LocalHost, server.port);
     QVERIFY(events.waitForConnected(TimeoutMs));
@@ -234,10 +240,8 @@ void TestProxy::nextHeadAfterAPause()
 {
     // The head after a proxied answer has its time from its own first byte, however long the
     // connection waited for it.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CORVAN_TEST_HEAD_TIMEOUT_MS", "300");
     CServerProcess server;
-    QVERIFY(server.Start(m_site.path(), {"--proxy-allow", QString("127.0.0.1:%1").arg(m_backendPort)}, environment));
+    QVERIFY(StartWith(server, "CORVAN_TEST_HEAD_TIMEOUT_MS", "300"));
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, server.port);
     QVERIFY(client.waitForConnected(TimeoutMs));
