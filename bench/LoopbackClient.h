@@ -3,6 +3,7 @@
 // The plain-socket side of the benchmarks, on 127.0.0.1 only: connections, requests and answers,
 // live-reload sockets, and servers started and ended by PID. Every wait has a deadline.
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -36,6 +37,8 @@ void PrintSummary(const char* pLabel, const char* pKey, const CSummary& summary)
 // The soft limit up to the hard one: 10,000 connections need as many descriptors.
 void RaiseFileLimit();
 
+// 127.0.0.1:port.
+sockaddr_in LoopbackAddress(int port);
 // A non-blocking connect to 127.0.0.1:port under way; -1 when it could not start.
 int StartConnect(int port, int receiveBuffer = 0);
 bool WaitFor(int fd, short events, Clock::time_point deadline);
