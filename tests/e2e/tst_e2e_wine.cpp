@@ -257,7 +257,10 @@ bool TestWindowsRelease::StartTool(QProcess& tool, const QString& strExe, qulong
     // Started from elsewhere: the tool must find mongoose.exe beside itself, not in its working folder.
     tool.setWorkingDirectory(m_workDir.path());
     tool.start(Wine64, {strExe});
-    if (!tool.waitForStarted(ShortWaitMs) || !WaitForWindow(ToolTitle, pWindow, WineStartMs, m_nToolWindow))
+    // The main tool's window is told apart only while it exists: X hands a closed client's window
+    // ids to the next client, so a later tool's window may carry the same id.
+    const qulonglong nOther = m_tool.state() == QProcess::NotRunning ? 0 : m_nToolWindow;
+    if (!tool.waitForStarted(ShortWaitMs) || !WaitForWindow(ToolTitle, pWindow, WineStartMs, nOther))
         return false;
     *pRect = m_pDesktop->WindowGeometry(*pWindow);
     return true;
