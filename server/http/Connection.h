@@ -10,6 +10,8 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 
+#include <string>
+
 namespace Corvan
 {
 
@@ -19,6 +21,8 @@ struct CConnection
     // For a connection handed to a socket: its upgrade request and any frames that came with it.
     boost::beast::flat_buffer buffer;
     CConnectionPlace place;
+    // The client's address, kept once a feature asked for it: a keep-alive connection asks each request.
+    std::string peerAddress;
 };
 
 } // namespace Corvan

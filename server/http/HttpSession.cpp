@@ -47,7 +47,8 @@ class CHttpSession : public std::enable_shared_from_this<CHttpSession>
 {
 public:
     CHttpSession(net::ip::tcp::socket socket, CConnectionPlace place, const CRouteTable& routes)
-        : m_connection{beast::tcp_stream(std::move(socket)), beast::flat_buffer(), std::move(place)}, m_routes(routes)
+        : m_connection{beast::tcp_stream(std::move(socket)), beast::flat_buffer(), std::move(place), std::string()},
+          m_routes(routes)
     {
     }
     // A connection given back with the start of its next request, if any, already read: that

@@ -31,7 +31,7 @@ bool IsIdleAndOpen(tcp::socket& socket)
 } // namespace
 
 CProxy::CProxy(const CStaticFiles& files, int port, const CRouteTable& routes)
-    : m_files(files), m_port(port), m_routes(routes)
+    : m_files(files), m_port(port), m_viaEntry("1.1 corvan-" + std::to_string(port)), m_routes(routes)
 {
 }
 
@@ -77,34 +77,34 @@ void CProxy::Connected(const CProxyRoute& route, const tcp::endpoint& endpoint)
         m_ipv4First.erase(route.target.Key());
 }
 
-std::optional<CBackend> CProxy::TakeIdle(const std::string& key)
+std::unique_ptr<CBackend> CProxy::TakeIdle(const std::string& key)
 {
     const auto found = m_idle.find(key);
     if (found == m_idle.end())
-        return std::nullopt;
-    std::deque<CBackend>& idle = found->second;
+        return nullptr;
+    std::deque<std::unique_ptr<CBackend>>& idle = found->second;
     const auto now = std::chrono::steady_clock::now();
     while (!idle.empty())
     {
-        CBackend backend = std::move(idle.back());
+        std::unique_ptr<CBackend> pBackend = std::move(idle.back());
         idle.pop_back();
-        if (now - backend.idleSince < IdleReuse && IsIdleAndOpen(backend.stream.socket()))
-            return std::optional<CBackend>(std::move(backend));
+        if (now - pBackend->idleSince < IdleReuse && IsIdleAndOpen(pBackend->stream.socket()))
+            return pBackend;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-void CProxy::GiveBack(const std::string& key, CBackend backend)
+void CProxy::GiveBack(const std::string& key, std::unique_ptr<CBackend> pBackend)
 {
-    std::deque<CBackend>& idle = m_idle[key];
+    std::deque<std::unique_ptr<CBackend>>& idle = m_idle[key];
     const auto now = std::chrono::steady_clock::now();
-    while (!idle.empty() && (idle.size() >= MaxIdlePerTarget || now - idle.front().idleSince >= IdleReuse))
+    while (!idle.empty() && (idle.size() >= MaxIdlePerTarget || now - idle.front()->idleSince >= IdleReuse))
         idle.pop_front();
-    backend.idleSince = now;
-    idle.push_back(std::move(backend));
+    pBackend->idleSince = now;
     // Like a client's connection between requests, it gives its place to a newcomer when all are
     // taken.
-    idle.back().place.WaitForRequest(idle.back().stream);
+    pBackend->place.WaitForRequest(pBackend->stream);
+    idle.push_back(std::move(pBackend));
 }
 
 void CProxy::Report(const CProxyRoute& route, const std::string& trouble)

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -60,23 +61,27 @@ public:
 
     // For the exchanges.
     int Port() const { return m_port; }
+    // What this server adds to Via, by which it knows a request that has been here before.
+    const std::string& ViaEntry() const { return m_viaEntry; }
     const CRouteTable& Routes() const { return m_routes; }
     // Where to connect, in the order to try: "localhost" is [::1] then 127.0.0.1, or the other way
     // round once 127.0.0.1 took the last connection.
     std::vector<boost::asio::ip::tcp::endpoint> Endpoints(const CProxyTarget& target) const;
     void Connected(const CProxyRoute& route, const boost::asio::ip::tcp::endpoint& endpoint);
-    std::optional<CBackend> TakeIdle(const std::string& key);
-    void GiveBack(const std::string& key, CBackend backend);
+    // Held by pointer: moving Beast's stream allocates it anew.
+    std::unique_ptr<CBackend> TakeIdle(const std::string& key);
+    void GiveBack(const std::string& key, std::unique_ptr<CBackend> pBackend);
     // What became of a request for `route`: empty when its server answered.
     void Report(const CProxyRoute& route, const std::string& trouble);
 
 private:
     const CStaticFiles& m_files;
     int m_port;
+    std::string m_viaEntry;
     const CRouteTable& m_routes;
     const CSiteRules* m_pSiteRules = nullptr;
     std::function<void(const std::vector<std::string>&)> m_sink;
-    std::map<std::string, std::deque<CBackend>> m_idle;
+    std::map<std::string, std::deque<std::unique_ptr<CBackend>>> m_idle;
     std::set<std::string> m_ipv4First;             // "localhost" targets whose server took 127.0.0.1
     std::map<int, std::string> m_troubles;         // by the rule's line
     const CSiteRuleSet* m_pTroubleRules = nullptr; // the rules the troubles' lines are of

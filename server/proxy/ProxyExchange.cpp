@@ -99,7 +99,7 @@ class CProxyExchange : public std::enable_shared_from_this<CProxyExchange>
 public:
     CProxyExchange(CProxy& proxy, CConnection&& client, std::shared_ptr<const CProxyRoute> pRoute, std::string target)
         : m_proxy(proxy), m_client(std::move(client)), m_pRoute(std::move(pRoute)), m_target(std::move(target)),
-          m_viaEntry("1.1 corvan-" + std::to_string(proxy.Port()))
+          m_viaEntry(proxy.ViaEntry())
     {
     }
 
@@ -130,8 +130,9 @@ private:
         for (const auto& field : request)
         {
             const std::string_view name = field.name_string();
-            const std::string value(field.value());
-            if (TextRules::EqualsNoCase(name, "Via") && HttpRules::ViaHolds(value, m_viaEntry.substr(4)))
+            const std::string_view value = field.value();
+            if (TextRules::EqualsNoCase(name, "Via") &&
+                HttpRules::ViaHolds(value, std::string_view(m_viaEntry).substr(4)))
                 return 508;
             if ((TextRules::EqualsNoCase(name, "Sec-Fetch-Site") && TextRules::EqualsNoCase(value, "cross-site")) ||
                 (TextRules::EqualsNoCase(name, "Origin") && unsafe &&
@@ -172,8 +173,12 @@ private:
         CopyEndToEnd(request, m_out, true);
         const CProxyTarget& target = m_pRoute->target;
         m_out.set(http::field::host, target.port == 80 ? target.host : target.Key());
-        beast::error_code error;
-        std::string client = m_client.stream.socket().remote_endpoint(error).address().to_string();
+        if (m_client.peerAddress.empty())
+        {
+            beast::error_code error;
+            m_client.peerAddress = m_client.stream.socket().remote_endpoint(error).address().to_string();
+        }
+        std::string client = m_client.peerAddress;
         const std::string host(request[http::field::host]);
         m_out.set("X-Forwarded-For", client);
         m_out.set("X-Forwarded-Host", host);
@@ -198,9 +203,9 @@ private:
 
     void Connect()
     {
-        if (std::optional<CBackend> idle = m_retried ? std::nullopt : m_proxy.TakeIdle(m_pRoute->target.Key()))
+        if (std::unique_ptr<CBackend> pIdle = m_retried ? nullptr : m_proxy.TakeIdle(m_pRoute->target.Key()))
         {
-            m_backend.emplace(std::move(*idle));
+            m_backend = std::move(pIdle);
             m_reused = true;
             return SendHead();
         }
@@ -209,7 +214,7 @@ private:
             return SendPage(503, TextPage(503, "Too many connections are open."), "text/plain; charset=utf-8");
         m_reused = false;
         m_backendBuffer.clear();
-        m_backend.emplace(CBackend{beast::tcp_stream(m_client.stream.get_executor()), std::move(*place), {}});
+        m_backend.reset(new CBackend{beast::tcp_stream(m_client.stream.get_executor()), std::move(*place), {}});
         m_endpoints = m_proxy.Endpoints(m_pRoute->target);
         m_backend->stream.expires_after(CProxy::ConnectTimeout);
         m_backend->stream.async_connect(m_endpoints,
@@ -297,20 +302,21 @@ private:
     // While the answer is awaited and relayed, a client that leaves ends the exchange, so that a
     // long poll holds no server connection for a page that is gone. Only waited for, not read:
     // what it sends meanwhile is its next request, left for the HTTP session.
+    // A peek rather than a wait: Asio queues a read on a drained socket without a system call, where
+    // each wait would re-arm the socket's epoll registration.
     void Watch()
     {
         m_watching = true;
-        m_client.stream.socket().async_wait(tcp::socket::wait_read,
-                                            beast::bind_front_handler(&CProxyExchange::OnWatch, shared_from_this()));
+        m_client.stream.socket().async_receive(net::buffer(&m_peeked, 1), tcp::socket::message_peek,
+                                               beast::bind_front_handler(&CProxyExchange::OnWatch, shared_from_this()));
     }
 
-    void OnWatch(beast::error_code error)
+    void OnWatch(beast::error_code error, std::size_t count)
     {
         m_watching = false;
-        beast::error_code ignored;
-        if (error != net::error::operation_aborted && (error || m_client.stream.socket().available(ignored) == 0))
+        if (error != net::error::operation_aborted && (error || count == 0))
         {
-            m_clientGone = true; // readable with nothing to read: it closed its end
+            m_clientGone = true; // it closed its end
             CloseBackend();
         }
         if (m_afterWatch)
@@ -444,8 +450,7 @@ private:
         if (m_backend->stream.socket().is_open() && m_response->keep_alive() && m_response->is_done() &&
             !m_requestBroken && m_backendBuffer.size() == 0)
         {
-            m_proxy.GiveBack(m_pRoute->target.Key(), std::move(*m_backend));
-            m_backend.reset();
+            m_proxy.GiveBack(m_pRoute->target.Key(), std::move(m_backend));
         }
         CloseBackend();
         EndClient(m_clientKeepAlive);
@@ -637,12 +642,12 @@ private:
     CConnection m_client;
     std::shared_ptr<const CProxyRoute> m_pRoute;
     std::string m_target;
-    std::string m_viaEntry;
+    const std::string& m_viaEntry;
     http::request_parser<http::buffer_body> m_request;
     http::request<http::buffer_body> m_out;
     std::optional<http::request_serializer<http::buffer_body>> m_outWriter;
     std::vector<tcp::endpoint> m_endpoints;
-    std::optional<CBackend> m_backend;
+    std::unique_ptr<CBackend> m_backend;
     beast::flat_buffer m_backendBuffer;
     std::optional<http::response_parser<http::buffer_body>> m_response;
     http::response<http::buffer_body> m_answer;
@@ -651,6 +656,7 @@ private:
     CPiece m_up;
     CPiece m_down;
     std::function<void()> m_afterWatch;
+    char m_peeked = 0;
     bool m_upgrade = false;
     bool m_hasBody = false;
     bool m_continue = false;

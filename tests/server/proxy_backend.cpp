@@ -3,7 +3,8 @@
 //   /events   an event stream that sends "data: 1" and then stays open, sending nothing more
 //   /socket   a WebSocket upgrade: 101, then every byte it gets comes back after "echo:"
 //   anything else   200 with the request as it arrived (request line, headers, body; a body is
-//             counted, not kept, beyond 1 KiB) and X-Connection, the number of its connection
+//             counted, not kept, beyond 1 KiB), X-Connection, the number of its connection, and
+//             X-Open, how many connections are open
 
 #include <QCoreApplication>
 #include <QTcpServer>
@@ -15,6 +16,8 @@
 
 namespace
 {
+
+int g_nOpen = 0;
 
 // One connection and the request being read.
 struct CConnection
@@ -44,8 +47,9 @@ void Answer(QTcpSocket* pSocket, CConnection& connection)
     pSocket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nSet-Cookie: a=1\r\n"
                    "Access-Control-Allow-Origin: http://elsewhere.test\r\nConnection: keep-alive, X-Private\r\n"
                    "X-Private: 1\r\nX-Connection: " +
-                   QByteArray::number(connection.number) + "\r\nContent-Length: " + QByteArray::number(echo.size()) +
-                   "\r\n\r\n" + (connection.head.startsWith("HEAD ") ? QByteArray() : echo));
+                   QByteArray::number(connection.number) + "\r\nX-Open: " + QByteArray::number(g_nOpen) +
+                   "\r\nContent-Length: " + QByteArray::number(echo.size()) + "\r\n\r\n" +
+                   (connection.head.startsWith("HEAD ") ? QByteArray() : echo));
 }
 
 // Reads requests off one connection: a head, then as many body bytes as its Content-Length says.
@@ -85,6 +89,8 @@ void Serve(QTcpSocket* pSocket, int number)
 {
     auto pConnection = std::make_shared<CConnection>();
     pConnection->number = number;
+    ++g_nOpen;
+    QObject::connect(pSocket, &QTcpSocket::disconnected, pSocket, [] { --g_nOpen; });
     QObject::connect(pSocket, &QTcpSocket::readyRead, pSocket, [=] { Read(pSocket, *pConnection); });
     QObject::connect(pSocket, &QTcpSocket::disconnected, pSocket, &QObject::deleteLater);
 }
