@@ -206,6 +206,7 @@ private:
         if (std::unique_ptr<CBackend> pIdle = m_retried ? nullptr : m_proxy.TakeIdle(m_pRoute->target.Key()))
         {
             m_backend = std::move(pIdle);
+            m_backendBuffer = std::move(m_backend->buffer);
             m_reused = true;
             return SendHead();
         }
@@ -214,7 +215,7 @@ private:
             return SendPage(503, TextPage(503, "Too many connections are open."), "text/plain; charset=utf-8");
         m_reused = false;
         m_backendBuffer.clear();
-        m_backend.reset(new CBackend{beast::tcp_stream(m_client.stream.get_executor()), std::move(*place), {}});
+        m_backend.reset(new CBackend{beast::tcp_stream(m_client.stream.get_executor()), std::move(*place), {}, {}});
         m_endpoints = m_proxy.Endpoints(m_pRoute->target);
         m_backend->stream.expires_after(CProxy::ConnectTimeout);
         m_backend->stream.async_connect(m_endpoints,
@@ -450,6 +451,7 @@ private:
         if (m_backend->stream.socket().is_open() && m_response->keep_alive() && m_response->is_done() &&
             !m_requestBroken && m_backendBuffer.size() == 0)
         {
+            m_backend->buffer = std::move(m_backendBuffer);
             m_proxy.GiveBack(m_pRoute->target.Key(), std::move(m_backend));
         }
         CloseBackend();
