@@ -2,6 +2,7 @@
 
 #include "server/httprules/Escaping.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Corvan
@@ -33,6 +34,7 @@ bool IsControl(unsigned char c)
 std::vector<std::string_view> SplitPath(std::string_view path)
 {
     std::vector<std::string_view> segments;
+    segments.reserve(static_cast<std::size_t>(std::count(path.begin(), path.end(), '/')) + 1); // one allocation
     std::size_t begin = 0;
     while (begin < path.size())
     {

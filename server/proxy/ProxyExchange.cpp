@@ -53,17 +53,21 @@ std::string ConnectionOptions(const http::fields& fields)
     return options;
 }
 
-// Copies the headers that pass a proxy (ProxyHeaders.h); the framing is the caller's to set.
-void CopyEndToEnd(const http::fields& from, http::fields& to, bool request)
+// Moves the headers that pass a proxy (ProxyHeaders.h) out of a parsed message, whose fields are
+// left empty: each field is an allocation, so they are not copied. The start line's texts (method,
+// target, reason) come along; the framing is the caller's to set.
+void TakeEndToEnd(http::fields& from, http::fields& to, bool request)
 {
-    const std::string connection = ConnectionOptions(from);
-    for (const auto& field : from)
+    to = std::move(from);
+    const std::string connection = ConnectionOptions(to);
+    for (auto field = to.begin(); field != to.end();)
     {
-        const std::string_view name = field.name_string();
+        const std::string_view name = field->name_string();
         if (HttpRules::IsHopByHop(name, connection) || TextRules::EqualsNoCase(name, "Content-Length") ||
             (request && (HttpRules::IsSetByProxy(name) || TextRules::EqualsNoCase(name, "Expect"))))
-            continue;
-        to.insert(field.name_string(), field.value());
+            field = to.erase(field);
+        else
+            ++field;
     }
 }
 
@@ -111,7 +115,7 @@ public:
         m_client.buffer.consume(m_request.put(m_client.buffer.data(), error));
         if (error || !m_request.is_header_done())
             return SendPage(400, TextPage(400, "The request could not be read."), "text/plain; charset=utf-8");
-        const http::request_header<>& request = m_request.get();
+        http::request_header<>& request = m_request.get();
         m_upgrade = beast::websocket::is_upgrade(request);
         m_clientKeepAlive = m_request.keep_alive() && !m_client.place.Count().Scarce();
         if (const int status = Check(request))
@@ -159,18 +163,23 @@ private:
         }
     }
 
-    void BuildRequest(const http::request_header<>& request)
+    // Read what is needed of the request's head first: its fields move into the request passed on.
+    void BuildRequest(http::request_header<>& request)
     {
-        m_idempotent = request.method() == http::verb::get || request.method() == http::verb::head ||
-                       request.method() == http::verb::options || request.method() == http::verb::put ||
-                       request.method() == http::verb::delete_;
-        if (request.method() == http::verb::unknown)
-            m_out.method_string(request.method_string());
+        const http::verb method = request.method();
+        m_idempotent = method == http::verb::get || method == http::verb::head || method == http::verb::options ||
+                       method == http::verb::put || method == http::verb::delete_;
+        const std::string unknownMethod(method == http::verb::unknown ? request.method_string() : beast::string_view());
+        const std::string host(request[http::field::host]);
+        const std::string upgrade(m_upgrade ? request[http::field::upgrade] : beast::string_view());
+        const bool expectsContinue = TextRules::EqualsNoCase(request[http::field::expect], "100-continue");
+        TakeEndToEnd(request, m_out, true);
+        if (method == http::verb::unknown)
+            m_out.method_string(unknownMethod);
         else
-            m_out.method(request.method());
+            m_out.method(method);
         m_out.target(m_target);
         m_out.version(11);
-        CopyEndToEnd(request, m_out, true);
         const CProxyTarget& target = m_pRoute->target;
         m_out.set(http::field::host, target.port == 80 ? target.host : target.Key());
         if (m_client.peerAddress.empty())
@@ -179,7 +188,6 @@ private:
             m_client.peerAddress = m_client.stream.socket().remote_endpoint(error).address().to_string();
         }
         std::string client = m_client.peerAddress;
-        const std::string host(request[http::field::host]);
         m_out.set("X-Forwarded-For", client);
         m_out.set("X-Forwarded-Host", host);
         m_out.set("X-Forwarded-Proto", "http");
@@ -189,7 +197,7 @@ private:
         AddVia(m_out, m_viaEntry);
         if (m_upgrade)
         {
-            m_out.set(http::field::upgrade, request[http::field::upgrade]);
+            m_out.set(http::field::upgrade, upgrade);
             m_out.set(http::field::connection, "Upgrade");
         }
         if (m_request.chunked())
@@ -197,7 +205,7 @@ private:
         else if (m_request.content_length())
             m_out.content_length(*m_request.content_length());
         m_hasBody = !m_request.is_done();
-        m_continue = m_hasBody && TextRules::EqualsNoCase(std::string(request[http::field::expect]), "100-continue");
+        m_continue = m_hasBody && expectsContinue;
         m_out.body().more = m_hasBody;
     }
 
@@ -380,17 +388,20 @@ private:
 
     void BuildAnswer()
     {
-        const http::response_header<>& in = m_response->get();
-        m_answer.result(in.result_int());
-        m_answer.reason(in.reason());
-        m_answer.version(m_request.get().version());
-        CopyEndToEnd(in, m_answer, false);
-        AddVia(m_answer, m_viaEntry);
+        http::response_header<>& in = m_response->get();
         const unsigned status = in.result_int();
-        if (m_request.get().method() == http::verb::head || status == 204 || status == 304)
+        const bool bodiless = m_request.get().method() == http::verb::head || status == 204 || status == 304;
+        // Such an answer's length tells what a GET would have had: it passes as it came.
+        const bool hasLength = bodiless && in.count(http::field::content_length);
+        const std::string length(hasLength ? in[http::field::content_length] : beast::string_view());
+        m_answer.result(status);
+        m_answer.version(m_request.get().version());
+        TakeEndToEnd(in, m_answer, false);
+        AddVia(m_answer, m_viaEntry);
+        if (bodiless)
         {
-            if (in.count(http::field::content_length))
-                m_answer.set(http::field::content_length, in[http::field::content_length]);
+            if (hasLength)
+                m_answer.set(http::field::content_length, length);
         }
         else if (m_response->content_length())
             m_answer.content_length(*m_response->content_length());
@@ -493,12 +504,14 @@ private:
     void OpenTunnel()
     {
         m_proxy.Report(*m_pRoute, std::string());
-        const http::response_header<>& in = m_response->get();
+        http::response_header<>& in = m_response->get();
+        const std::string upgrade(in[http::field::upgrade]);
         m_answer.result(http::status::switching_protocols);
         m_answer.version(11);
-        CopyEndToEnd(in, m_answer, false);
+        TakeEndToEnd(in, m_answer, false);
+        m_answer.reason(std::string_view()); // the status's own words, whatever the server said
         AddVia(m_answer, m_viaEntry);
-        m_answer.set(http::field::upgrade, in[http::field::upgrade]);
+        m_answer.set(http::field::upgrade, upgrade);
         m_answer.set(http::field::connection, "Upgrade");
         m_answerWriter.emplace(m_answer);
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
