@@ -214,7 +214,6 @@ private:
         if (std::unique_ptr<CBackend> pIdle = m_retried ? nullptr : m_proxy.TakeIdle(m_pRoute->target.Key()))
         {
             m_backend = std::move(pIdle);
-            m_backendBuffer = std::move(m_backend->buffer);
             m_reused = true;
             return SendHead();
         }
@@ -222,7 +221,6 @@ private:
         if (!place)
             return SendPage(503, TextPage(503, "Too many connections are open."), "text/plain; charset=utf-8");
         m_reused = false;
-        m_backendBuffer.clear();
         m_backend.reset(new CBackend{beast::tcp_stream(m_client.stream.get_executor()), std::move(*place), {}, {}});
         m_endpoints = m_proxy.Endpoints(m_pRoute->target);
         m_backend->stream.expires_after(CProxy::ConnectTimeout);
@@ -335,13 +333,13 @@ private:
     void ReadAnswerHead()
     {
         // Room for a head and a small body at once: they come in one read and go out in one write.
-        if (m_backendBuffer.capacity() < HeadRoom)
-            m_backendBuffer.reserve(HeadRoom);
+        if (m_backend->buffer.capacity() < HeadRoom)
+            m_backend->buffer.reserve(HeadRoom);
         m_response.emplace();
         m_response->header_limit(MaxAnswerHeadSize);
         m_response->body_limit(boost::none);
         m_response->skip(m_request.get().method() == http::verb::head);
-        http::async_read_header(m_backend->stream, m_backendBuffer, *m_response,
+        http::async_read_header(m_backend->stream, m_backend->buffer, *m_response,
                                 beast::bind_front_handler(&CProxyExchange::OnAnswerHead, shared_from_this()));
     }
 
@@ -365,7 +363,7 @@ private:
         // event stream's page learns it is open before the first event.
         if (m_response->is_done())
             return WriteAnswer();
-        if (m_backendBuffer.size() > 0)
+        if (m_backend->buffer.size() > 0)
             return RelayAnswer();
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
         http::async_write_header(m_client.stream, *m_answerWriter,
@@ -376,7 +374,7 @@ private:
     {
         // A kept connection the server closed just as it was reused: a request that may be sent
         // twice, with no body, is sent once more on a new one.
-        if (m_reused && !m_retried && m_idempotent && !m_hasBody && m_backendBuffer.size() == 0)
+        if (m_reused && !m_retried && m_idempotent && !m_hasBody && m_backend->buffer.size() == 0)
         {
             m_retried = true;
             CloseBackend();
@@ -416,11 +414,11 @@ private:
 
     void RelayAnswer()
     {
-        Reserve(m_backendBuffer, m_response->content_length());
+        Reserve(m_backend->buffer, m_response->content_length());
         auto& body = m_response->get().body();
         body.data = m_down.Get(m_response->content_length());
         body.size = m_down.size;
-        http::async_read_some(m_backend->stream, m_backendBuffer, *m_response,
+        http::async_read_some(m_backend->stream, m_backend->buffer, *m_response,
                               beast::bind_front_handler(&CProxyExchange::OnAnswerRead, shared_from_this()));
     }
 
@@ -460,9 +458,8 @@ private:
         if (!m_answerWriter->is_done())
             return RelayAnswer();
         if (m_backend->stream.socket().is_open() && m_response->keep_alive() && m_response->is_done() &&
-            !m_requestBroken && m_backendBuffer.size() == 0)
+            !m_requestBroken && m_backend->buffer.size() == 0)
         {
-            m_backend->buffer = std::move(m_backendBuffer);
             m_proxy.GiveBack(m_pRoute->target.Key(), std::move(m_backend));
         }
         CloseBackend();
@@ -539,15 +536,15 @@ private:
 
     void SendDown()
     {
-        if (m_backendBuffer.size() == 0)
+        if (m_backend->buffer.size() == 0)
             return m_backend->stream.socket().async_read_some(
-                m_backendBuffer.prepare(PieceSize),
+                m_backend->buffer.prepare(PieceSize),
                 [self = shared_from_this()](beast::error_code error, std::size_t count)
-                { self->OnTunnelRead(error, count, self->m_backendBuffer, self->m_downEnded, false); });
+                { self->OnTunnelRead(error, count, self->m_backend->buffer, self->m_downEnded, false); });
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
-        net::async_write(m_client.stream, m_backendBuffer.data(),
+        net::async_write(m_client.stream, m_backend->buffer.data(),
                          [self = shared_from_this()](beast::error_code error, std::size_t count)
-                         { self->OnTunnelWritten(error, count, self->m_backendBuffer, false); });
+                         { self->OnTunnelWritten(error, count, self->m_backend->buffer, false); });
     }
 
     void OnTunnelRead(beast::error_code error, std::size_t count, beast::flat_buffer& buffer, bool& ended, bool up)
@@ -663,7 +660,6 @@ private:
     std::optional<http::request_serializer<http::buffer_body>> m_outWriter;
     std::vector<tcp::endpoint> m_endpoints;
     std::unique_ptr<CBackend> m_backend;
-    beast::flat_buffer m_backendBuffer;
     std::optional<http::response_parser<http::buffer_body>> m_response;
     http::response<http::buffer_body> m_answer;
     std::optional<http::response_serializer<http::buffer_body>> m_answerWriter;

@@ -38,7 +38,7 @@ private:
             .replace("PORT", QByteArray::number(m_server.port));
     }
 
-    // A server of its own, the backend allowed by hand, with one test limit set.
+    // A server of its own, the backend allowed by hand, with one variable set in its environment.
     bool StartWith(CServerProcess& server, const char* pLimit, const char* pValue) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -70,9 +70,7 @@ void TestProxy::initTestCase()
                                                   "/down/* http://localhost:DOWN/:splat 200\n"
                                                   "/blocked/* http://localhost:BACKEND/:splat 200\n"));
     // One target allowed as the tool allows it, the other as a user does by hand.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CORVAN_PROXY_ALLOW", Fill("localhost:DOWN,nonsense"));
-    QVERIFY(m_server.Start(m_site.path(), {"--proxy-allow", QString("127.0.0.1:%1").arg(m_backendPort)}, environment));
+    QVERIFY(StartWith(m_server, "CORVAN_PROXY_ALLOW", Fill("localhost:DOWN,nonsense").constData()));
     QTRY_VERIFY(m_server.Errors().contains(Fill("_redirects line 4: passing \"/blocked/*\" to http://localhost:BACKEND "
                                                 "is not allowed for this folder")));
     QVERIFY(m_server.Errors().contains("proxy targets that are not HOST:PORT are left out: 'nonsense'"));
