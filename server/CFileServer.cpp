@@ -32,8 +32,10 @@ namespace
 // An accept that failed for want of a descriptor or memory is tried again after this pause, not
 // at once in a loop.
 constexpr std::chrono::milliseconds AcceptBackOff{50};
-// How long open live pages have to take their close when the server stops.
-constexpr std::chrono::milliseconds CloseTime{5};
+// The longest a stop waits for open live pages to take their close. A browser answers its close
+// at once, which ends the wait; the rest is for a page that never answers, and must outlast a loaded
+// machine's pause, or the close frame is never sent.
+constexpr std::chrono::milliseconds CloseTime{100};
 
 bool OutOfResources(const boost::system::error_code& error)
 {
@@ -231,11 +233,13 @@ void CFileServer::CImpl::EndLoop()
     boost::system::error_code ignored;
     acceptor.close(ignored);
     backOff.cancel();
-    // Pages' close frames mostly leave at once; one queued behind a message gets the loop a moment.
     if (pLiveReload && pLiveReload->CloseSockets())
     {
         loop.restart();
-        loop.run_for(CloseTime);
+        const auto deadline = std::chrono::steady_clock::now() + CloseTime;
+        while (pLiveReload->OpenSockets() > 0 && loop.run_one_until(deadline) > 0)
+        {
+        }
     }
     if (pLiveReload)
         pLiveReload->StopWatching();
