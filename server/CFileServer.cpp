@@ -147,7 +147,7 @@ void CFileServer::PrepareProxy(CImpl& impl, int port)
                                  { return ProxyRules::Refusal(from, target, port, allowed); });
     if (m_proxyAllowed.empty())
         return;
-    impl.pProxy = std::make_unique<CProxy>(impl.staticFiles, port, impl.routes);
+    impl.pProxy = std::make_unique<CProxy>(impl.loop, impl.staticFiles, port, impl.routes);
     impl.pProxy->SetSiteRules(&impl.siteRules);
     impl.pProxy->SetTroubleSink(
         [&impl](const std::vector<std::string>& lines)

@@ -3,7 +3,9 @@
 #include "server/httprules/HttpDates.h"
 
 #include <algorithm>
+#include <array>
 #include <ctime>
+#include <initializer_list>
 
 namespace Corvan
 {
@@ -87,15 +89,20 @@ CHttpResponse ErrorResponse(const CRequest& request, int status, bool closing)
     return response;
 }
 
-void WriteHead(const CHttpResponse& response, std::string& head)
+namespace
 {
-    // Measured first, then copied: a site's thousands of headers cost one allocation at most.
-    const std::string status = std::to_string(response.result_int());
-    const std::string_view reason = response.reason();
-    std::size_t size = 9 + status.size() + 1 + reason.size() + 2 + 2;
-    for (const auto& field : response)
+
+// A head in one pass: measured first, then copied, so that a site's thousands of headers cost one
+// allocation at most. `start` is the start line without its line end; `site` fields follow Beast's.
+void PutHead(std::initializer_list<std::string_view> start, const http::fields& fields,
+             const std::vector<std::pair<std::string, std::string>>& site, std::string& head)
+{
+    std::size_t size = 2 + 2;
+    for (const std::string_view piece : start)
+        size += piece.size();
+    for (const auto& field : fields)
         size += field.name_string().size() + 2 + field.value().size() + 2;
-    for (const auto& field : response.site)
+    for (const auto& field : site)
         size += field.first.size() + 2 + field.second.size() + 2;
     head.resize(size);
     char* pAt = head.data();
@@ -107,16 +114,44 @@ void WriteHead(const CHttpResponse& response, std::string& head)
         put(value);
         put("\r\n");
     };
-    put("HTTP/1.1 ");
-    put(status);
-    put(" ");
-    put(reason);
+    for (const std::string_view piece : start)
+        put(piece);
     put("\r\n");
-    for (const auto& field : response)
+    for (const auto& field : fields)
         putField(field.name_string(), field.value());
-    for (const auto& field : response.site)
+    for (const auto& field : site)
         putField(field.first, field.second);
     put("\r\n");
+}
+
+const std::vector<std::pair<std::string, std::string>> NoSiteFields;
+
+// "HTTP/1.1" for 11.
+std::array<char, 8> VersionText(unsigned version)
+{
+    return {'H', 'T', 'T', 'P', '/', char('0' + version / 10 % 10), '.', char('0' + version % 10)};
+}
+
+} // namespace
+
+void WriteHead(const CHttpResponse& response, std::string& head)
+{
+    const std::string status = std::to_string(response.result_int());
+    PutHead({"HTTP/1.1 ", status, " ", response.reason()}, response, response.site, head);
+}
+
+void WriteHead(const http::request_header<>& request, std::string& head)
+{
+    const std::array<char, 8> version = VersionText(request.version());
+    PutHead({request.method_string(), " ", request.target(), " ", {version.data(), version.size()}}, request,
+            NoSiteFields, head);
+}
+
+void WriteHead(const http::response_header<>& response, std::string& head)
+{
+    const std::array<char, 8> version = VersionText(response.version());
+    const std::string status = std::to_string(response.result_int());
+    PutHead({{version.data(), version.size()}, " ", status, " ", response.reason()}, response, NoSiteFields, head);
 }
 
 } // namespace Corvan

@@ -67,5 +67,8 @@ CHttpResponse ErrorResponse(const CRequest& request, int status, bool closing = 
 // answer): half the time of Beast's serializer for a file's head, and one buffer however many
 // fields it has.
 void WriteHead(const CHttpResponse& response, std::string& head);
+// The same for a message passed on as it is (the proxy's).
+void WriteHead(const boost::beast::http::request_header<>& request, std::string& head);
+void WriteHead(const boost::beast::http::response_header<>& response, std::string& head);
 
 } // namespace Corvan

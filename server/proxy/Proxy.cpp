@@ -30,9 +30,17 @@ bool IsIdleAndOpen(tcp::socket& socket)
 
 } // namespace
 
-CProxy::CProxy(const CStaticFiles& files, int port, const CRouteTable& routes)
-    : m_files(files), m_port(port), m_viaEntry("1.1 corvan-" + std::to_string(port)), m_routes(routes)
+CProxy::CProxy(net::io_context& loop, const CStaticFiles& files, int port, const CRouteTable& routes)
+    : m_files(files), m_port(port), m_viaEntry("1.1 corvan-" + std::to_string(port)), m_routes(routes),
+      m_tickTimer(loop)
 {
+}
+
+CProxy::~CProxy()
+{
+    // Exchanges may outlive the proxy in the stopped loop's handlers: they must not unlist themselves.
+    for (CLateAnswer* pExchange : m_awaiting)
+        pExchange->m_slot = CLateAnswer::Unlisted;
 }
 
 CTakeOver CProxy::TakeOver(const CRequest& request)
@@ -77,7 +85,7 @@ void CProxy::Connected(const CProxyRoute& route, const tcp::endpoint& endpoint)
         m_ipv4First.erase(route.target.Key());
 }
 
-std::unique_ptr<CBackend> CProxy::TakeIdle(const std::string& key)
+std::unique_ptr<CBackend> CProxy::TakeIdle(const std::string& key, bool resendable)
 {
     const auto found = m_idle.find(key);
     if (found == m_idle.end())
@@ -88,7 +96,12 @@ std::unique_ptr<CBackend> CProxy::TakeIdle(const std::string& key)
     {
         std::unique_ptr<CBackend> pBackend = std::move(idle.back());
         idle.pop_back();
-        if (now - pBackend->idleSince < IdleReuse && IsIdleAndOpen(pBackend->stream.socket()))
+        const auto idle = now - pBackend->idleSince;
+        // A server that sends something before it closes an idle connection (a 408) does so after
+        // seconds, not within FreshIdle: what a fresh one reads is the answer to this request.
+        if (resendable && idle < FreshIdle && pBackend->stream.socket().is_open())
+            return pBackend;
+        if (idle < IdleReuse && IsIdleAndOpen(pBackend->stream.socket()))
             return pBackend;
     }
     return nullptr;
@@ -105,6 +118,58 @@ void CProxy::GiveBack(const std::string& key, std::unique_ptr<CBackend> pBackend
     // taken.
     pBackend->place.WaitForRequest(pBackend->stream);
     idle.push_back(std::move(pBackend));
+}
+
+void CProxy::AwaitAnswer(CLateAnswer& exchange)
+{
+    if (exchange.m_slot != CLateAnswer::Unlisted)
+        return;
+    exchange.m_slot = m_awaiting.size();
+    exchange.m_tick = m_ticks;
+    m_awaiting.push_back(&exchange);
+    if (!m_ticking)
+        ArmTick();
+}
+
+void CProxy::AnswerDone(CLateAnswer& exchange)
+{
+    const std::size_t slot = exchange.m_slot;
+    if (slot == CLateAnswer::Unlisted)
+        return;
+    m_awaiting[slot] = m_awaiting.back();
+    m_awaiting[slot]->m_slot = slot;
+    m_awaiting.pop_back();
+    exchange.m_slot = CLateAnswer::Unlisted;
+}
+
+void CProxy::OnTick()
+{
+    // Those listed before the last tick have waited a tick at least.
+    std::vector<CLateAnswer*> late;
+    for (CLateAnswer* pExchange : m_awaiting)
+        if (pExchange->m_tick < m_ticks)
+            late.push_back(pExchange);
+    ++m_ticks;
+    for (CLateAnswer* pExchange : late)
+    {
+        AnswerDone(*pExchange);
+        pExchange->OnLate();
+    }
+    m_ticking = false;
+    if (!m_awaiting.empty())
+        ArmTick();
+}
+
+void CProxy::ArmTick()
+{
+    m_ticking = true;
+    m_tickTimer.expires_after(LateTick);
+    m_tickTimer.async_wait(
+        [this](const boost::system::error_code& error)
+        {
+            if (!error)
+                OnTick();
+        });
 }
 
 void CProxy::Report(const CProxyRoute& route, const std::string& trouble)

@@ -10,10 +10,13 @@
 #include "server/http/Routes.h"
 #include "server/siterules/RedirectRules.h"
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -39,6 +42,24 @@ struct CBackend
     boost::beast::flat_buffer buffer;
 };
 
+// An exchange that awaits its answer. Its client is watched for leaving only once the answer is
+// late (CProxy::AwaitAnswer): most answers come sooner, and a watch costs each of them a system call.
+class CLateAnswer
+{
+public:
+    virtual void OnLate() = 0;
+
+protected:
+    ~CLateAnswer() = default;
+    bool Awaiting() const { return m_slot != Unlisted; }
+
+private:
+    friend class CProxy;
+    static constexpr std::size_t Unlisted = static_cast<std::size_t>(-1);
+    std::size_t m_slot = Unlisted;
+    std::uint64_t m_tick = 0;
+};
+
 class CProxy
 {
 public:
@@ -48,10 +69,17 @@ public:
     // Enough for a load test's connections; a browser holds six per host.
     static constexpr std::size_t MaxIdlePerTarget = 64;
     static constexpr std::chrono::seconds ConnectTimeout{5};
+    // A kept connection this fresh is sent a request without a look first (TakeIdle).
+    static constexpr std::chrono::seconds FreshIdle{1};
+    // An answer is late after one to two of these.
+    static constexpr std::chrono::milliseconds LateTick{50};
 
     // `routes` give the next request of a connection back to the HTTP session; they must outlive this.
     // `files` judge whether a file answers a path; they and `routes` must outlive this.
-    CProxy(const CStaticFiles& files, int port, const CRouteTable& routes);
+    CProxy(boost::asio::io_context& loop, const CStaticFiles& files, int port, const CRouteTable& routes);
+    ~CProxy();
+    CProxy(const CProxy&) = delete;
+    CProxy& operator=(const CProxy&) = delete;
 
     void SetSiteRules(const CSiteRules* pSiteRules) { m_pSiteRules = pSiteRules; }
     // Called with every proxy rule's current trouble ("_redirects line 4: ... refused the
@@ -70,13 +98,22 @@ public:
     // round once 127.0.0.1 took the last connection.
     std::vector<boost::asio::ip::tcp::endpoint> Endpoints(const CProxyTarget& target) const;
     void Connected(const CProxyRoute& route, const boost::asio::ip::tcp::endpoint& endpoint);
-    // Held by pointer: moving Beast's stream allocates it anew.
-    std::unique_ptr<CBackend> TakeIdle(const std::string& key);
+    // Held by pointer: moving Beast's stream allocates it anew. A request that can be sent again
+    // on a new connection (`resendable`) takes a fresh one without a look: if the server closed it,
+    // no answer comes and the request is sent again.
+    std::unique_ptr<CBackend> TakeIdle(const std::string& key, bool resendable);
     void GiveBack(const std::string& key, std::unique_ptr<CBackend> pBackend);
     // What became of a request for `route`: empty when its server answered.
     void Report(const CProxyRoute& route, const std::string& trouble);
+    // Calls the exchange's OnLate if it still awaits its answer a tick from now; until
+    // AnswerDone, which its end must call.
+    void AwaitAnswer(CLateAnswer& exchange);
+    void AnswerDone(CLateAnswer& exchange);
 
 private:
+    void ArmTick();
+    void OnTick();
+
     const CStaticFiles& m_files;
     int m_port;
     std::string m_viaEntry;
@@ -87,6 +124,10 @@ private:
     std::set<std::string> m_ipv4First;             // "localhost" targets whose server took 127.0.0.1
     std::map<int, std::string> m_troubles;         // by the rule's line
     const CSiteRuleSet* m_pTroubleRules = nullptr; // the rules the troubles' lines are of
+    std::vector<CLateAnswer*> m_awaiting;
+    boost::asio::steady_timer m_tickTimer;
+    std::uint64_t m_ticks = 0;
+    bool m_ticking = false;
 };
 
 } // namespace Corvan

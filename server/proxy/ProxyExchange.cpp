@@ -1,5 +1,6 @@
 #include "server/proxy/ProxyExchange.h"
 
+#include "server/http/HttpResponse.h"
 #include "server/http/HttpSession.h"
 #include "server/http/RequestFraming.h"
 #include "server/httprules/Escaping.h"
@@ -98,13 +99,18 @@ std::string TroublePage(int status, const CProxyRoute& route, const std::string&
            "</body></html>\n";
 }
 
-class CProxyExchange : public std::enable_shared_from_this<CProxyExchange>
+class CProxyExchange : public std::enable_shared_from_this<CProxyExchange>, public CLateAnswer
 {
 public:
     CProxyExchange(CProxy& proxy, CConnection&& client, std::shared_ptr<const CProxyRoute> pRoute, std::string target)
         : m_proxy(proxy), m_client(std::move(client)), m_pRoute(std::move(pRoute)), m_target(std::move(target)),
           m_viaEntry(proxy.ViaEntry())
     {
+    }
+    ~CProxyExchange()
+    {
+        if (Awaiting())
+            m_proxy.AnswerDone(*this);
     }
 
     void Start()
@@ -211,7 +217,8 @@ private:
 
     void Connect()
     {
-        if (std::unique_ptr<CBackend> pIdle = m_retried ? nullptr : m_proxy.TakeIdle(m_pRoute->target.Key()))
+        if (std::unique_ptr<CBackend> pIdle =
+                m_retried ? nullptr : m_proxy.TakeIdle(m_pRoute->target.Key(), m_idempotent && !m_hasBody))
         {
             m_backend = std::move(pIdle);
             m_reused = true;
@@ -258,10 +265,15 @@ private:
                                         self->SendHead();
                                     });
         }
-        m_outWriter.emplace(m_out);
+        // A head alone, the common case, is written in one piece rather than by Beast's serializer,
+        // which spends more than the write itself on a few hundred bytes.
         if (!m_hasBody)
-            return http::async_write(m_backend->stream, *m_outWriter,
-                                     beast::bind_front_handler(&CProxyExchange::OnRequestSent, shared_from_this()));
+        {
+            WriteHead(m_out, m_head);
+            return net::async_write(m_backend->stream, net::buffer(m_head),
+                                    beast::bind_front_handler(&CProxyExchange::OnRequestSent, shared_from_this()));
+        }
+        m_outWriter.emplace(m_out);
         http::async_write_header(m_backend->stream, *m_outWriter,
                                  beast::bind_front_handler(&CProxyExchange::OnBodyWritten, shared_from_this()));
     }
@@ -301,18 +313,19 @@ private:
         // A server may answer before it has taken the whole body (413, say) and close: its answer
         // is still read.
         m_requestBroken = bool(error);
-        if (!m_upgrade && m_request.is_done() && !m_watching)
-            Watch();
+        if (!m_upgrade && m_request.is_done())
+            m_proxy.AwaitAnswer(*this);
         ReadAnswerHead();
     }
 
-    // While the answer is awaited and relayed, a client that leaves ends the exchange, so that a
+    // While a late answer is awaited and relayed, a client that leaves ends the exchange, so that a
     // long poll holds no server connection for a page that is gone. Only waited for, not read:
     // what it sends meanwhile is its next request, left for the HTTP session.
-    // A peek rather than a wait: Asio queues a read on a drained socket without a system call, where
-    // each wait would re-arm the socket's epoll registration.
-    void Watch()
+    // A peek rather than a wait: each wait would re-arm the socket's epoll registration.
+    void OnLate() override
     {
+        if (m_watching)
+            return;
         m_watching = true;
         m_client.stream.socket().async_receive(net::buffer(&m_peeked, 1), tcp::socket::message_peek,
                                                beast::bind_front_handler(&CProxyExchange::OnWatch, shared_from_this()));
@@ -358,11 +371,14 @@ private:
             return ReadAnswerHead(); // an interim answer (100, 103) is not passed on
         m_proxy.Report(*m_pRoute, std::string());
         BuildAnswer();
+        const boost::optional<std::uint64_t> length = m_response->content_length();
+        if (m_response->is_done())
+            return WriteWholeAnswer(0);
+        if (length && !m_response->chunked() && m_backend->buffer.size() >= *length)
+            return WriteWholeAnswer(static_cast<std::size_t>(*length));
         m_answerWriter.emplace(m_answer);
         // The head goes with what came of the body; with nothing yet it goes at once, so that an
         // event stream's page learns it is open before the first event.
-        if (m_response->is_done())
-            return WriteAnswer();
         if (m_backend->buffer.size() > 0)
             return RelayAnswer();
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
@@ -439,6 +455,27 @@ private:
         WriteAnswer();
     }
 
+    // An answer whose body came with its head (most do) goes out as it is, in one write.
+    void WriteWholeAnswer(std::size_t bodySize)
+    {
+        WriteHead(m_answer, m_head);
+        m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
+        const std::array<net::const_buffer, 2> buffers{net::buffer(m_head),
+                                                       net::buffer(m_backend->buffer.data(), bodySize)};
+        net::async_write(m_client.stream, buffers,
+                         [self = shared_from_this(), bodySize](beast::error_code error, std::size_t)
+                         {
+                             if (error)
+                             {
+                                 self->CloseBackend();
+                                 return self->EndClient(false);
+                             }
+                             self->m_backend->buffer.consume(bodySize);
+                             self->m_answerWhole = true;
+                             self->Finish();
+                         });
+    }
+
     void WriteAnswer()
     {
         m_client.stream.expires_after(m_proxy.Routes().sendTimeout);
@@ -457,8 +494,14 @@ private:
         }
         if (!m_answerWriter->is_done())
             return RelayAnswer();
-        if (m_backend->stream.socket().is_open() && m_response->keep_alive() && m_response->is_done() &&
-            !m_requestBroken && m_backend->buffer.size() == 0)
+        Finish();
+    }
+
+    // The answer is out: the server's connection is kept if nothing of it is left over.
+    void Finish()
+    {
+        if (m_backend->stream.socket().is_open() && m_response->keep_alive() &&
+            (m_answerWhole || m_response->is_done()) && !m_requestBroken && m_backend->buffer.size() == 0)
         {
             m_proxy.GiveBack(m_pRoute->target.Key(), std::move(m_backend));
         }
@@ -592,6 +635,7 @@ private:
     // Gives the connection back to the HTTP session for its next request, or ends it.
     void EndClient(bool keep)
     {
+        m_proxy.AnswerDone(*this);
         if (m_watching) // the watch ends first: a connection has one reader
         {
             m_afterWatch = [self = shared_from_this(), keep] { self->EndClient(keep); };
@@ -664,6 +708,7 @@ private:
     http::response<http::buffer_body> m_answer;
     std::optional<http::response_serializer<http::buffer_body>> m_answerWriter;
     std::string m_page;
+    std::string m_head;
     CPiece m_up;
     CPiece m_down;
     std::function<void()> m_afterWatch;
@@ -676,6 +721,7 @@ private:
     bool m_reused = false;
     bool m_retried = false;
     bool m_requestBroken = false;
+    bool m_answerWhole = false; // written by WriteWholeAnswer
     bool m_watching = false;
     bool m_clientGone = false;
     bool m_upEnded = false;

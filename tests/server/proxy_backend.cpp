@@ -2,6 +2,7 @@
 // first line. Every request is answered by its path:
 //   /events   an event stream that sends "data: 1" and then stays open, sending nothing more
 //   /socket   a WebSocket upgrade: 101, then every byte it gets comes back after "echo:"
+//   /closes   as anything else, then the connection ends, though the answer said keep-alive
 //   anything else   200 with the request as it arrived (request line, headers, body; a body is
 //             counted, not kept, beyond 1 KiB), X-Connection, the number of its connection, and
 //             X-Open, how many connections are open
@@ -50,6 +51,8 @@ void Answer(QTcpSocket* pSocket, CConnection& connection)
                    QByteArray::number(connection.number) + "\r\nX-Open: " + QByteArray::number(g_nOpen) +
                    "\r\nContent-Length: " + QByteArray::number(echo.size()) + "\r\n\r\n" +
                    (connection.head.startsWith("HEAD ") ? QByteArray() : echo));
+    if (path.contains("/closes"))
+        pSocket->disconnectFromHost();
 }
 
 // Reads requests off one connection: a head, then as many body bytes as its Content-Length says.

@@ -185,6 +185,13 @@ void TestProxy::connectionsAreKeptAndStreamsFlow()
         connections << response.header("X-Connection");
     }
     QCOMPARE(connections[0], connections[1]);
+    // A kept connection that its server has closed since: a request goes on a new one.
+    for (const QByteArray& request : {Request("/api/closes"), Request("/api/x"), Request("/api/closes"),
+                                      Request("/api/x", Fill("Origin: OWN\r\nContent-Length: 1\r\n"), "POST") + "x"})
+    {
+        client.write(request);
+        QCOMPARE(ReadResponse(client).status, 200);
+    }
     client.write(Request("/file.txt"));
     QCOMPARE(ReadResponse(client).body, QByteArray("a file"));
 
