@@ -55,11 +55,27 @@ CTakeOver CProxy::TakeOver(const CRequest& request)
     // Judged as for a GET: where a file answers, rules without '!' leave the path to it, and it
     // takes GET and HEAD only.
     CRedirectDecision decision = rules.redirects.Match("/" + target.relativePath, request.query,
-                                                       [&](std::string_view) { return m_files.Answers(target); });
+                                                       [&](std::string_view) { return FileAnswers(target); });
     if (decision.action != CRedirectDecision::EAction::Proxy)
         return nullptr;
     return [this, pRoute = std::move(decision.pProxy), location = std::move(decision.location)](CConnection&& client)
     { StartExchange(*this, std::move(client), pRoute, location); };
+}
+
+bool CProxy::FileAnswers(const HttpRules::CTarget& target)
+{
+    if (target.endsWithSlash)
+        return m_files.Answers(target);
+    const auto now = std::chrono::steady_clock::now();
+    const auto found = m_noFile.find(target.relativePath);
+    if (found != m_noFile.end() && now < found->second)
+        return false;
+    if (m_files.Answers(target))
+        return true;
+    if (m_noFile.size() >= MaxNoFile)
+        m_noFile.clear();
+    m_noFile[target.relativePath] = now + NoFileTime;
+    return false;
 }
 
 std::vector<tcp::endpoint> CProxy::Endpoints(const CProxyTarget& target) const

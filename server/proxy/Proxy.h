@@ -23,6 +23,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Corvan
@@ -73,6 +74,11 @@ public:
     static constexpr std::chrono::seconds FreshIdle{1};
     // An answer is late after one to two of these.
     static constexpr std::chrono::milliseconds LateTick{50};
+    // A path that no file answered is taken for the backend's this long without a look at the
+    // folder: a file saved there is served a few milliseconds later, and a load test does not cost
+    // the disk a look per request.
+    static constexpr std::chrono::milliseconds NoFileTime{10};
+    static constexpr std::size_t MaxNoFile = 4096;
 
     // `routes` give the next request of a connection back to the HTTP session; they must outlive this.
     // `files` judge whether a file answers a path; they and `routes` must outlive this.
@@ -111,6 +117,7 @@ public:
     void AnswerDone(CLateAnswer& exchange);
 
 private:
+    bool FileAnswers(const HttpRules::CTarget& target);
     void ArmTick();
     void OnTick();
 
@@ -124,6 +131,7 @@ private:
     std::set<std::string> m_ipv4First;             // "localhost" targets whose server took 127.0.0.1
     std::map<int, std::string> m_troubles;         // by the rule's line
     const CSiteRuleSet* m_pTroubleRules = nullptr; // the rules the troubles' lines are of
+    std::unordered_map<std::string, std::chrono::steady_clock::time_point> m_noFile; // until when
     std::vector<CLateAnswer*> m_awaiting;
     boost::asio::steady_timer m_tickTimer;
     std::uint64_t m_ticks = 0;

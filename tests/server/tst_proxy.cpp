@@ -194,6 +194,10 @@ void TestProxy::connectionsAreKeptAndStreamsFlow()
     }
     client.write(Request("/file.txt"));
     QCOMPARE(ReadResponse(client).body, QByteArray("a file"));
+    // A file saved where a rule passes requests on answers from then on.
+    QCOMPARE(m_server.Get("/api/saved.txt").status, 200);
+    WriteFile(m_site.filePath("api/saved.txt"), "saved");
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.Get("/api/saved.txt").body, QByteArray("saved"), TimeoutMs);
 
     // An event stream that stays open still delivers its first event.
     QTcpSocket events;
