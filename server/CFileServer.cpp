@@ -32,9 +32,9 @@ namespace
 // An accept that failed for want of a descriptor or memory is tried again after this pause, not
 // at once in a loop.
 constexpr std::chrono::milliseconds AcceptBackOff{50};
-// The longest a stop waits for open live pages to take their close. A browser answers its close
-// at once, which ends the wait; the rest is for a page that never answers, and must outlast a loaded
-// machine's pause, or the close frame is never sent.
+// The longest a stop waits for open live pages' close frames to be written: most go at once, some
+// wait behind a handshake or a message. The bound must outlast a loaded machine's pause, or the
+// frames are never sent; it only holds a stop for a page that does not read.
 constexpr std::chrono::milliseconds CloseTime{100};
 
 bool OutOfResources(const boost::system::error_code& error)
@@ -237,7 +237,7 @@ void CFileServer::CImpl::EndLoop()
     {
         loop.restart();
         const auto deadline = std::chrono::steady_clock::now() + CloseTime;
-        while (pLiveReload->OpenSockets() > 0 && loop.run_one_until(deadline) > 0)
+        while (pLiveReload->ClosesWaiting() > 0 && loop.run_one_until(deadline) > 0)
         {
         }
     }

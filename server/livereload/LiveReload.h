@@ -77,7 +77,7 @@ public:
     void SetServingNotices(std::vector<std::string> lines);
     // Closes the open sockets with 1001 (on the loop); true when there were any.
     bool CloseSockets();
-    std::size_t OpenSockets() const { return m_sockets.Count(); }
+    std::size_t ClosesWaiting() const { return m_sockets.ClosesWaiting(); }
     // Stops watching; no callback reaches the loop after it.
     void StopWatching();
     // Every answer of the folder's files, which pages' notices watch (PageNotices.h).

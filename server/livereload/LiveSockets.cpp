@@ -7,6 +7,7 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <unordered_set>
@@ -69,6 +70,8 @@ public:
 
     void Send(const std::shared_ptr<const std::string>& pMessage) { Queue({pMessage, 0}); }
     void Close(int code) { Queue({nullptr, code}); }
+    // Whether a close is queued behind a handshake or messages not yet written.
+    bool CloseWaits() const { return m_closeQueued && !m_closeSent; }
 
 private:
     struct COutgoing
@@ -140,8 +143,12 @@ private:
                                  [self = shared_from_this()](beast::error_code error, std::size_t)
                                  { self->OnWritten(error); });
         else
+        {
+            // The frame is written at once; the rest of the close waits for the page's answer.
+            m_closeSent = true;
             m_socket.async_close(websocket::close_reason(static_cast<std::uint16_t>(next.closeCode)),
                                  [self = shared_from_this()](beast::error_code error) { self->OnWritten(error); });
+        }
     }
 
     void OnWritten(beast::error_code error)
@@ -162,6 +169,7 @@ private:
     bool m_open = false;
     bool m_writing = false;
     bool m_closeQueued = false;
+    bool m_closeSent = false;
     bool m_spoke = false;
 };
 
@@ -221,6 +229,12 @@ void CLiveSockets::SetMessageHandler(MessageHandler handler)
 std::size_t CLiveSockets::Count() const
 {
     return m_pSet->sockets.size();
+}
+
+std::size_t CLiveSockets::ClosesWaiting() const
+{
+    return static_cast<std::size_t>(std::count_if(m_pSet->sockets.begin(), m_pSet->sockets.end(),
+                                                  [](const CLiveSocket* pSocket) { return pSocket->CloseWaits(); }));
 }
 
 void CLiveSockets::Broadcast(const std::string& message)

@@ -43,6 +43,8 @@ public:
 
     // Open sockets, handshakes under way included.
     std::size_t Count() const;
+    // Sockets whose close frame has not been written yet (behind a handshake or messages).
+    std::size_t ClosesWaiting() const;
     // A text message to every open socket.
     void Broadcast(const std::string& message);
     // "off" to every open socket, then a normal close: live reload has ended for good.
