@@ -112,12 +112,12 @@ std::unique_ptr<CBackend> CProxy::TakeIdle(const std::string& key, bool resendab
     {
         std::unique_ptr<CBackend> pBackend = std::move(idle.back());
         idle.pop_back();
-        const auto idle = now - pBackend->idleSince;
+        const auto idleFor = now - pBackend->idleSince;
         // A server that sends something before it closes an idle connection (a 408) does so after
         // seconds, not within FreshIdle: what a fresh one reads is the answer to this request.
-        if (resendable && idle < FreshIdle && pBackend->stream.socket().is_open())
+        if (resendable && idleFor < FreshIdle && pBackend->stream.socket().is_open())
             return pBackend;
-        if (idle < IdleReuse && IsIdleAndOpen(pBackend->stream.socket()))
+        if (idleFor < IdleReuse && IsIdleAndOpen(pBackend->stream.socket()))
             return pBackend;
     }
     return nullptr;
