@@ -119,6 +119,9 @@ StartResult Start(Platform::CChildProcess& process, const QString& strProgram, c
     clock.start();
     LaunchTrace::Mark("start");
     std::string error;
+    // The server must not outlive the tool, however the tool ends.
+    process.KeepInputOpen();
+    process.SetVariable(ServerProtocol::StopWithInputVariable, "1");
     if (!process.Start(strProgram.toUtf8().toStdString(), {std::to_string(LauncherPort)},
                        strFolder.toUtf8().toStdString(), error))
     {

@@ -26,6 +26,10 @@ public:
     // Sets `name` in the program's environment to `value`, or leaves it out when `value` is empty,
     // whatever this process's own environment holds; call before Start.
     void SetVariable(const std::string& name, const std::string& value) { m_variables.emplace_back(name, value); }
+    // The program's standard input becomes a pipe whose other end only this object holds: however
+    // this process ends (a crash or SIGKILL included), the program reads the end of its input. Call
+    // before Start.
+    void KeepInputOpen() { m_keepInputOpen = true; }
 
     // Starts `program` with `arguments` in `folder` (all UTF-8), in this process's environment with the
     // variables set. False, with the system's reason in `error` (in the local 8-bit encoding), when it
@@ -57,6 +61,7 @@ private:
     struct SHandles;
     std::unique_ptr<SHandles> m_pHandles;
     std::vector<std::pair<std::string, std::string>> m_variables;
+    bool m_keepInputOpen = false;
 };
 
 } // namespace Platform

@@ -28,6 +28,7 @@ struct CChildProcess::SHandles
     // The read ends of the pipes; -1 once at their end or handed to the discarding thread.
     int output = -1;
     int errors = -1;
+    int input = -1; // the write end of the program's input, when kept open
 };
 
 namespace
@@ -128,6 +129,7 @@ CChildProcess::~CChildProcess()
     Kill();
     CloseFd(m_pHandles->output);
     CloseFd(m_pHandles->errors);
+    CloseFd(m_pHandles->input);
 }
 
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
@@ -147,9 +149,21 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
         close(outputPipe[1]);
         return false;
     }
+    // Close-on-exec on both ends: no other program this process starts holds the write end open.
+    int inputPipe[2] = {-1, -1};
+    if (m_keepInputOpen && pipe2(inputPipe, O_CLOEXEC) != 0)
+    {
+        error = std::strerror(errno);
+        for (const int fd : {outputPipe[0], outputPipe[1], errorPipe[0], errorPipe[1]})
+            close(fd);
+        return false;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (m_keepInputOpen)
+        posix_spawn_file_actions_adddup2(&actions, inputPipe[0], STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outputPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
@@ -166,13 +180,16 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_destroy(&actions);
     close(outputPipe[1]);
     close(errorPipe[1]);
+    CloseFd(inputPipe[0]);
     if (result != 0)
     {
         close(outputPipe[0]);
         close(errorPipe[0]);
+        CloseFd(inputPipe[1]);
         error = std::strerror(result);
         return false;
     }
+    m_pHandles->input = inputPipe[1];
     m_pHandles->pid = pid;
     m_pHandles->output = outputPipe[0];
     m_pHandles->errors = errorPipe[0];

@@ -19,6 +19,7 @@ struct CChildProcess::SHandles
     // The read ends of the pipes; null once at their end or handed to the discarding threads.
     HANDLE output = nullptr;
     HANDLE errors = nullptr;
+    HANDLE input = nullptr; // the write end of the program's input, when kept open
 };
 
 namespace
@@ -200,6 +201,7 @@ CChildProcess::~CChildProcess()
     Kill();
     CloseIfOpen(m_pHandles->output);
     CloseIfOpen(m_pHandles->errors);
+    CloseIfOpen(m_pHandles->input);
     CloseIfOpen(m_pHandles->process.hProcess);
     CloseIfOpen(m_pHandles->process.hThread);
 }
@@ -209,19 +211,30 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
 {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outputRead = nullptr, outputWrite = nullptr, errorRead = nullptr, errorWrite = nullptr;
-    HANDLE input =
-        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+    HANDLE input = nullptr, inputWrite = nullptr;
+    if (m_keepInputOpen)
+    {
+        if (!CreatePipe(&input, &inputWrite, &inheritable, 0))
+            input = INVALID_HANDLE_VALUE;
+    }
+    else
+    {
+        input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                            nullptr);
+    }
     if (input == INVALID_HANDLE_VALUE || !CreatePipe(&outputRead, &outputWrite, &inheritable, 0) ||
         !CreatePipe(&errorRead, &errorWrite, &inheritable, 0))
     {
         error = SystemMessage(GetLastError());
-        for (HANDLE handle : {input, outputRead, outputWrite, errorRead, errorWrite})
+        for (HANDLE handle : {input, inputWrite, outputRead, outputWrite, errorRead, errorWrite})
             if (handle && handle != INVALID_HANDLE_VALUE)
                 CloseHandle(handle);
         return false;
     }
     SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
+    if (inputWrite)
+        SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
 
     HANDLE inherited[] = {input, outputWrite, errorWrite};
     std::wstring commandLine = Quoted(Wide(program));
@@ -236,12 +249,14 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
     {
         CloseHandle(outputRead);
         CloseHandle(errorRead);
+        CloseIfOpen(inputWrite);
         m_pHandles->process = PROCESS_INFORMATION{};
         error = SystemMessage(startError);
         return false;
     }
     m_pHandles->output = outputRead;
     m_pHandles->errors = errorRead;
+    m_pHandles->input = inputWrite;
     return true;
 }
 

@@ -15,5 +15,9 @@ void Block();
 // Blocks until a stop request arrives.
 void Wait();
 
+// From now on the end of standard input is a stop request too (a thread reads the input to its end),
+// for a program whose starter holds the other end open for as long as it runs. Call after Block.
+void StopAtEndOfInput();
+
 } // namespace StopRequest
 } // namespace Corvan

@@ -1,7 +1,10 @@
 #include "platform/StopRequest.h"
 
+#include <cerrno>
 #include <csignal>
 #include <pthread.h>
+#include <thread>
+#include <unistd.h>
 
 namespace Corvan
 {
@@ -37,6 +40,22 @@ void Wait()
     while (sigwait(&set, &signal) != 0)
     {
     }
+}
+
+void StopAtEndOfInput()
+{
+    std::thread(
+        []
+        {
+            char buffer[256];
+            ssize_t count;
+            while ((count = read(STDIN_FILENO, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR))
+            {
+            }
+            // To the process, not this thread: the signal is blocked here, and Wait takes it.
+            kill(getpid(), SIGTERM);
+        })
+        .detach();
 }
 
 } // namespace StopRequest

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <thread>
+
 namespace Corvan
 {
 namespace StopRequest
@@ -35,6 +37,22 @@ void Block()
 void Wait()
 {
     WaitForSingleObject(g_stopEvent, INFINITE);
+}
+
+void StopAtEndOfInput()
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::thread(
+        [input]
+        {
+            char buffer[256];
+            DWORD count = 0;
+            while (ReadFile(input, buffer, sizeof buffer, &count, nullptr) && count > 0)
+            {
+            }
+            SetEvent(g_stopEvent);
+        })
+        .detach();
 }
 
 } // namespace StopRequest

@@ -21,6 +21,10 @@ constexpr const char* ReadyPrefix = "Serving ";
 // arguments stay the same whatever was allowed.
 constexpr const char* ProxyAllowVariable = "CORVAN_PROXY_ALLOW";
 
+// Set (to anything) by the tool, which holds the other end of the server's standard input open: the
+// server stops when its input ends, so that it never outlives the tool, however the tool ends.
+constexpr const char* StopWithInputVariable = "CORVAN_STOP_WITH_INPUT";
+
 enum ExitCode : int
 {
     ExitOk = 0,

@@ -35,6 +35,8 @@ void Prepare()
 {
     ServedFolder::ReleaseWorkingDirectory();
     StopRequest::Block();
+    if (std::getenv(ServerProtocol::StopWithInputVariable))
+        StopRequest::StopAtEndOfInput();
     FileLimit::Raise();
 }
 

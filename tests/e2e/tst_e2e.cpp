@@ -126,6 +126,7 @@ private slots:
     void unsupportedFileShowsBoxAndOpensNothing();
     void copyUrlPutsAddressOnClipboard();
     void closeButtonEndsToolAndServer();
+    void killedToolTakesItsServerAlong();
 
 private:
     QString RecordPath(const QString& strName) const { return m_workDir.filePath(QStringLiteral("record/") + strName); }
@@ -433,6 +434,21 @@ void TestEndToEnd::closeButtonEndsToolAndServer()
     QVERIFY(LiveServers().isEmpty());
     if (m_nOpenedByDrops >= 0)
         QCOMPARE(OpenedUrls().size(), m_nOpenedByDrops);
+}
+
+void TestEndToEnd::killedToolTakesItsServerAlong()
+{
+    // A tool given its page on the command line serves it at once; however it ends, its server ends.
+    QProcess tool;
+    tool.setProcessEnvironment(m_tool.processEnvironment());
+    tool.start(BinPath(QStringLiteral("corvan-html-starter")),
+               {MakeSite(QStringLiteral("killed"), QStringLiteral("index.html"))});
+    QVERIFY2(tool.waitForStarted(ShortWaitMs), qPrintable(tool.errorString()));
+    QTRY_COMPARE_WITH_TIMEOUT(LiveServers().size(), 1, ShortWaitMs);
+    m_serverPids << LiveServers().first().nPid;
+    QCOMPARE(::kill(pid_t(tool.processId()), SIGKILL), 0);
+    QVERIFY(tool.waitForFinished(ShortWaitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessExists(m_serverPids.last()), ShortWaitMs);
 }
 
 namespace
