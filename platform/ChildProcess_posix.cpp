@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 #include <thread>
 
@@ -120,6 +121,28 @@ std::vector<char*> Pointers(std::vector<std::string>& words)
     pointers.push_back(nullptr);
     return pointers;
 }
+// Makes the pipes that are asked for (a null one is left out), close-on-exec at both ends, so that no
+// other program this process starts holds one open; on failure none stays open.
+bool OpenPipes(std::initializer_list<int*> pipes, std::string& error)
+{
+    for (int* pPipe : pipes)
+    {
+        if (pPipe && pipe2(pPipe, O_CLOEXEC) != 0)
+        {
+            error = std::strerror(errno);
+            for (int* pMade : pipes)
+            {
+                if (pMade)
+                {
+                    CloseFd(pMade[0]);
+                    CloseFd(pMade[1]);
+                }
+            }
+            return false;
+        }
+    }
+    return true;
+}
 } // namespace
 
 CChildProcess::CChildProcess() : m_pHandles(new SHandles) {}
@@ -135,29 +158,11 @@ CChildProcess::~CChildProcess()
 bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& folder, std::string& error)
 {
-    int outputPipe[2];
-    int errorPipe[2];
-    if (pipe2(outputPipe, O_CLOEXEC) != 0)
-    {
-        error = std::strerror(errno);
-        return false;
-    }
-    if (pipe2(errorPipe, O_CLOEXEC) != 0)
-    {
-        error = std::strerror(errno);
-        close(outputPipe[0]);
-        close(outputPipe[1]);
-        return false;
-    }
-    // Close-on-exec on both ends: no other program this process starts holds the write end open.
+    int outputPipe[2] = {-1, -1};
+    int errorPipe[2] = {-1, -1};
     int inputPipe[2] = {-1, -1};
-    if (m_keepInputOpen && pipe2(inputPipe, O_CLOEXEC) != 0)
-    {
-        error = std::strerror(errno);
-        for (const int fd : {outputPipe[0], outputPipe[1], errorPipe[0], errorPipe[1]})
-            close(fd);
+    if (!OpenPipes({outputPipe, errorPipe, m_keepInputOpen ? inputPipe : nullptr}, error))
         return false;
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (m_keepInputOpen)
